@@ -1,0 +1,107 @@
+#include "TestAudio.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numbers>
+#include <stdexcept>
+
+namespace testaudio {
+
+Audio makeAudio(int rate, int channels, int64_t frames,
+                const std::function<float(int64_t, int)>& fn) {
+  Audio a;
+  a.rate = rate;
+  a.channels = channels;
+  a.samples.resize(size_t(frames * channels));
+  for (int64_t f = 0; f < frames; ++f)
+    for (int c = 0; c < channels; ++c) a.samples[size_t(f * channels + c)] = fn(f, c);
+  return a;
+}
+
+float sine(double hz, double amp, int64_t frame, int rate) {
+  return float(amp * std::sin(2.0 * std::numbers::pi * hz * double(frame) / rate));
+}
+
+void writeWav(const std::filesystem::path& path, const Audio& audio, Format format) {
+  SF_INFO info{};
+  info.samplerate = audio.rate;
+  info.channels = audio.channels;
+  info.format = SF_FORMAT_WAV | (format == Format::S16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (!f) throw std::runtime_error("cannot write " + path.string());
+  sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  sf_writef_float(f, audio.samples.data(), audio.frames());
+  sf_close(f);
+}
+
+Audio readAudio(const std::filesystem::path& path) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) throw std::runtime_error("cannot read " + path.string());
+  Audio a;
+  a.rate = info.samplerate;
+  a.channels = info.channels;
+  a.samples.resize(size_t(info.frames * info.channels));
+  sf_readf_float(f, a.samples.data(), info.frames);
+  sf_close(f);
+  return a;
+}
+
+int run(const std::string& command, std::string* out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  int status = pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp3) {
+  const std::string cmd = "ffmpeg -nostdin -v error -y -i '" + wav.string() +
+                          "' -c:a libmp3lame -b:a 192k '" + mp3.string() + "'";
+  ASSERT_EQ(run(cmd), 0) << cmd;
+}
+
+int64_t ffmpegFrames(const std::filesystem::path& file) {
+  std::string out;
+  const std::string cmd = "ffmpeg -nostdin -v error -i '" + file.string() +
+                          "' -f s16le -ac 1 - | wc -c";
+  if (run(cmd, &out) != 0) return -1;
+  return std::stoll(out) / 2;
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "orivelR-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+double rms(const Audio& a, int channel, int64_t from, int64_t count) {
+  double sum = 0;
+  for (int64_t f = from; f < from + count; ++f) sum += double(a.at(f, channel)) * a.at(f, channel);
+  return count > 0 ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+double toneAmplitude(const Audio& a, int channel, double hz, int64_t from, int64_t count) {
+  double re = 0, im = 0;
+  for (int64_t f = 0; f < count; ++f) {
+    const double w = 2.0 * std::numbers::pi * hz * double(from + f) / a.rate;
+    re += a.at(from + f, channel) * std::cos(w);
+    im += a.at(from + f, channel) * std::sin(w);
+  }
+  return 2.0 * std::sqrt(re * re + im * im) / double(count);
+}
+
+}  // namespace testaudio
