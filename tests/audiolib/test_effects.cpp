@@ -1,0 +1,386 @@
+// The effect types of the effects add-on, measured against their definitions: the gain of an
+// equaliser band at its centre and edges, the exact pass-through of neutral settings, and the
+// limiter's full-scale guarantee and release.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <numbers>
+#include <random>
+
+#include "Effect.h"
+#include "TestAudio.h"
+#include "bass.h"
+#include "effects/ChannelGain.h"
+#include "effects/Compressor.h"
+#include "effects/PeakingEq.h"
+
+using audiolib::createEffect;
+using audiolib::Effect;
+using testaudio::Audio;
+
+namespace {
+
+constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+void runBlocks(Effect& fx, Audio& a, int64_t block = 512) {
+  for (int64_t f = 0; f < a.frames(); f += block)
+    fx.process(a.samples.data() + f * a.channels, size_t(std::min(block, a.frames() - f)));
+}
+
+Audio noise(int rate, int channels, double seconds, double amp) {
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<float> d(-float(amp), float(amp));
+  return testaudio::makeAudio(rate, channels, int64_t(seconds * rate),
+                              [&](int64_t, int) { return d(gen); });
+}
+
+// Gain in dB of a stereo sine of `hz` through `fx` once settled; both channels must agree.
+double measureGainDb(Effect& fx, int rate, double hz) {
+  Audio a = testaudio::makeAudio(rate, 2, int64_t(1.5 * rate), [&](int64_t f, int) {
+    return testaudio::sine(hz, 0.25, f, rate);
+  });
+  const Audio in = a;
+  runBlocks(fx, a);
+  const int64_t from = rate / 2, count = std::llround(std::round(hz) * rate / hz);  // whole periods
+  double g[2];
+  for (int c : {0, 1})
+    g[c] = 20.0 * std::log10(testaudio::toneAmplitude(a, c, hz, from, count) /
+                             testaudio::toneAmplitude(in, c, hz, from, count));
+  EXPECT_NEAR(g[0], g[1], 1e-6);
+  return g[0];
+}
+
+EqBand band(int index, double center, double gain, DWORD rate = 0, float bw = 2.5f,
+            float q = 0.0f) {
+  return EqBand{index, rate, bw, q, float(center), float(gain)};
+}
+
+bool sameBand(const EqBand& a, const EqBand& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// ---- type 5: peaking equaliser --------------------------------------------------------
+
+class EqBandGain : public testing::TestWithParam<std::tuple<int, double, double>> {};
+
+TEST_P(EqBandGain, OneBandHasItsGainAtItsCentre) {
+  const auto [rate, center, gain] = GetParam();
+  auto eq = createEffect(kFxPeakingEq);
+  eq->prepare(rate, 2);
+  const EqBand b = band(0, center, gain, DWORD(rate));
+  ASSERT_TRUE(eq->setParameters(&b));
+  EXPECT_NEAR(measureGainDb(*eq, rate, center), gain, 0.05);
+}
+
+constexpr double kMainBands[] = {40, 100, 400, 1500, 4000, 8000, 12000, 16000};
+constexpr double kSecondBands[] = {40, 100, 200, 1500, 3000, 4000, 5000, 8000};
+INSTANTIATE_TEST_SUITE_P(MainTable, EqBandGain,
+                         testing::Combine(testing::Values(44100, 48000),
+                                          testing::ValuesIn(kMainBands),
+                                          testing::Values(10.0, 6.0, 0.0, -9.0)));
+INSTANTIATE_TEST_SUITE_P(SecondTable, EqBandGain,
+                         testing::Combine(testing::Values(44100, 48000),
+                                          testing::ValuesIn(kSecondBands),
+                                          testing::Values(10.0, 6.0, 0.0, -9.0)));
+
+// The bandwidth spans the octaves between the half-gain (in dB) frequencies; Q > 0 overrides it.
+class EqBandEdges : public testing::TestWithParam<std::tuple<float, float, double>> {};
+
+TEST_P(EqBandEdges, HalfTheGainAtTheBandEdges) {
+  const auto [bw, q, octaves] = GetParam();
+  auto eq = createEffect(kFxPeakingEq);
+  eq->prepare(48000, 2);
+  const EqBand b = band(0, 1000, 12.0, 48000, bw, q);
+  ASSERT_TRUE(eq->setParameters(&b));
+  for (double edge : {-octaves / 2, octaves / 2})
+    EXPECT_NEAR(measureGainDb(*eq, 48000, 1000 * std::exp2(edge)), 6.0, 0.1) << edge;
+}
+
+const float kOneOctaveQ = float(1.0 / (2.0 * std::sinh(std::numbers::ln2 / 2.0)));
+INSTANTIATE_TEST_SUITE_P(Widths, EqBandEdges,
+                         testing::Values(std::tuple{1.0f, 0.0f, 1.0}, std::tuple{2.5f, 0.0f, 2.5},
+                                         std::tuple{2.5f, -1.0f, 2.5},
+                                         std::tuple{4.0f, kOneOctaveQ, 1.0}));
+
+TEST(PeakingEq, NeutralBandsPassTheSignalBitForBit) {
+  auto eq = createEffect(kFxPeakingEq);
+  eq->prepare(44100, 2);
+  for (int i = 0; i < 8; ++i) {
+    const EqBand b = band(i, kMainBands[i], i == 2 ? 6.0 : 0.0);
+    ASSERT_TRUE(eq->setParameters(&b));
+  }
+  const Audio in = noise(44100, 2, 1.0, 0.9);
+  Audio a = in;
+  runBlocks(*eq, a);
+  EXPECT_NE(a.samples, in.samples);  // band 2 is at +6 dB
+  const EqBand flat = band(2, kMainBands[2], 0.0);
+  ASSERT_TRUE(eq->setParameters(&flat));
+  a = in;
+  runBlocks(*eq, a);
+  EXPECT_EQ(a.samples, in.samples);
+}
+
+TEST(PeakingEq, NewIndexAddsBandKnownIndexUpdatesIt) {
+  auto eq = createEffect(kFxPeakingEq), alone = createEffect(kFxPeakingEq);
+  eq->prepare(48000, 2);
+  alone->prepare(48000, 2);
+  const EqBand low = band(0, 1000, 6.0), high = band(1, 8000, 6.0), low2 = band(0, 1000, -9.0);
+  ASSERT_TRUE(alone->setParameters(&high));
+  const double skirt = measureGainDb(*alone, 48000, 1000);  // the high band's part at 1 kHz
+  ASSERT_TRUE(eq->setParameters(&low));
+  ASSERT_TRUE(eq->setParameters(&high));
+  EXPECT_NEAR(measureGainDb(*eq, 48000, 1000), 6.0 + skirt, 0.05);
+  ASSERT_TRUE(eq->setParameters(&low2));
+  EXPECT_NEAR(measureGainDb(*eq, 48000, 1000), -9.0 + skirt, 0.05);
+  for (const EqBand& want : {low2, high}) {
+    EqBand got{};
+    got.band = want.band;
+    ASSERT_TRUE(eq->getParameters(&got));
+    EXPECT_TRUE(sameBand(got, want)) << want.band;
+  }
+  for (int unknown : {2, 15, -1, 16}) {
+    EqBand got{};
+    got.band = unknown;
+    EXPECT_FALSE(eq->getParameters(&got)) << unknown;
+  }
+}
+
+// Where a band lands in a 48 kHz stream set up after the band arrived: the record's own rate
+// places it (0 = the prepared rate). Centres at or above 0.45 of the rate leave the stream
+// untouched rather than fold onto lower frequencies; any band stays stable and never raises
+// white noise by more than its gain (+10 dB, 3.16 in RMS).
+struct Placement {
+  int rate;
+  DWORD recordRate;
+  double center, landsAt;  // landsAt 0: the band is left out
+};
+class EqPlacement : public testing::TestWithParam<Placement> {};
+
+TEST_P(EqPlacement, CentreLandsWhereTheRecordsRatePutsIt) {
+  const Placement p = GetParam();
+  auto eq = createEffect(kFxPeakingEq);
+  const EqBand b = band(0, p.center, 10.0, p.recordRate);
+  ASSERT_TRUE(eq->setParameters(&b));
+  eq->prepare(p.rate, 2);
+  const Audio in = noise(p.rate, 2, 4.0, 0.5);
+  Audio a = in;
+  runBlocks(*eq, a);
+  for (float s : a.samples) ASSERT_TRUE(std::isfinite(s));
+  const int64_t q = a.frames() / 4;
+  for (int64_t from : {int64_t(0), 3 * q})
+    EXPECT_LE(testaudio::rms(a, 0, from, q), 3.17 * testaudio::rms(in, 0, from, q)) << from;
+  if (p.landsAt > 0) {
+    EXPECT_NEAR(measureGainDb(*eq, p.rate, p.landsAt), 10.0, 0.05);
+  } else {
+    EXPECT_EQ(a.samples, in.samples);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Centres, EqPlacement,
+    testing::Values(Placement{48000, 0, 1000, 1000}, Placement{48000, 24000, 1000, 2000},
+                    Placement{48000, 96000, 4000, 2000}, Placement{22050, 0, 9700, 9700},
+                    Placement{44100, 44100, 19800, 19800}, Placement{22050, 0, 0.45 * 22050, 0},
+                    Placement{22050, 22050, 11025, 0}, Placement{22050, 0, 12000, 0},
+                    Placement{22050, 22050, 16000, 0}, Placement{44100, 0, 30000, 0}));
+
+TEST(PeakingEq, RefusesInvalidBands) {
+  const EqBand good = band(3, 1000, 6.0);
+  const EqBand bad[] = {band(-1, 1000, 6),         band(16, 1000, 6),
+                        band(3, 1000, 6, 0, 0),    band(3, 1000, 6, 0, -1, -1),
+                        band(3, kNan, 6),          band(3, 1000, kNan),
+                        band(3, 1000, 6, 0, kNan), band(3, 1000, 6, 0, 2.5f, kNan),
+                        band(3, 1000, kInf),       band(3, 0, 6),
+                        band(3, -100, 6)};
+  auto eq = createEffect(kFxPeakingEq);
+  ASSERT_TRUE(eq->setParameters(&good));
+  EXPECT_FALSE(eq->setParameters(nullptr));
+  for (const EqBand& b : bad) {
+    EXPECT_FALSE(eq->setParameters(&b)) << b.band << " " << b.center << " " << b.gain;
+    EqBand got{};
+    got.band = 3;
+    ASSERT_TRUE(eq->getParameters(&got));
+    EXPECT_TRUE(sameBand(got, good));
+  }
+}
+
+// ---- type 4: channel gains ------------------------------------------------------------
+
+class ChannelGains : public testing::TestWithParam<std::tuple<int, float, float>> {};
+
+TEST_P(ChannelGains, ScaleEachChannel) {
+  const auto [channels, left, right] = GetParam();
+  auto fx = createEffect(kFxChannelGain);
+  fx->prepare(44100, channels);
+  const FxChannelGain r{left, right};
+  ASSERT_TRUE(fx->setParameters(&r));
+  const Audio in = noise(44100, channels, 0.2, 0.5);
+  Audio a = in;
+  runBlocks(*fx, a);
+  const float gains[] = {left, right};
+  for (int64_t f = 0; f < a.frames(); ++f)
+    for (int c = 0; c < channels; ++c) ASSERT_EQ(a.at(f, c), in.at(f, c) * gains[c]) << f;
+  FxChannelGain got{};
+  ASSERT_TRUE(fx->getParameters(&got));
+  EXPECT_TRUE(got.left == left && got.right == right);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gains, ChannelGains,
+                         testing::Values(std::tuple{2, 0.5f, 2.0f}, std::tuple{2, 0.0f, 1.0f},
+                                         std::tuple{2, 1.0f, 0.0f}, std::tuple{2, 0.0f, 0.0f},
+                                         std::tuple{1, 0.25f, 3.0f}));
+
+TEST(ChannelGain, UnityUntilARecordAndRefusesBadGains) {
+  auto fx = createEffect(kFxChannelGain);
+  fx->prepare(44100, 2);
+  FxChannelGain got{};
+  ASSERT_TRUE(fx->getParameters(&got));
+  EXPECT_TRUE(got.left == 1.0f && got.right == 1.0f);
+  const Audio in = noise(44100, 2, 0.1, 0.9);
+  Audio a = in;
+  runBlocks(*fx, a);
+  EXPECT_EQ(a.samples, in.samples);
+  for (FxChannelGain bad : {FxChannelGain{kNan, 1}, FxChannelGain{1, kInf}, FxChannelGain{-0.5f, 1},
+                            FxChannelGain{1, -1}})
+    EXPECT_FALSE(fx->setParameters(&bad)) << bad.left << " " << bad.right;
+  EXPECT_FALSE(fx->setParameters(nullptr));
+}
+
+// ---- type 11: make-up gain and limiter ------------------------------------------------
+
+FxCompressor compressor(float gain, float release = 1000.0f) {
+  return FxCompressor{10.0f, 10.0f, 10.0f, gain, release};
+}
+
+std::unique_ptr<Effect> limiter(int rate, float gain, float release = 1000.0f) {
+  auto fx = createEffect(kFxCompressor);
+  fx->prepare(rate, 2);
+  const FxCompressor r = compressor(gain, release);
+  EXPECT_TRUE(fx->setParameters(&r));
+  return fx;
+}
+
+enum class Shape { Sine, Noise, Spikes, NonFinite };
+class LimiterLoud : public testing::TestWithParam<std::tuple<Shape, double, float>> {};
+
+TEST_P(LimiterLoud, NeverExceedsFullScale) {
+  const auto [shape, amp, gain] = GetParam();
+  auto fx = limiter(44100, gain, 50.0f);
+  Audio a = shape == Shape::Sine
+                ? testaudio::makeAudio(44100, 2, 44100,
+                                       [&](int64_t f, int c) {
+                                         return testaudio::sine(c ? 441 : 440, amp, f, 44100);
+                                       })
+                : noise(44100, 2, 1.0, amp);
+  for (size_t i = 0; shape > Shape::Noise && i < a.samples.size(); i += 997)
+    a.samples[i] = shape == Shape::Spikes ? float(i % 2 ? -amp : amp) : (i % 3 ? kInf : kNan);
+  runBlocks(*fx, a);
+  float latePeak = 0;
+  for (size_t i = 0; i < a.samples.size(); ++i) {
+    ASSERT_LE(std::fabs(a.samples[i]), 1.0f) << i;
+    if (i > a.samples.size() / 2) latePeak = std::max(latePeak, std::fabs(a.samples[i]));
+  }
+  if (shape == Shape::Sine) {
+    EXPECT_GT(latePeak, 0.95f);  // a limiter, not a mute
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, LimiterLoud,
+    testing::Combine(testing::Values(Shape::Sine, Shape::Noise, Shape::Spikes, Shape::NonFinite),
+                     testing::Values(0.99, 1.5, 40.0, 1e6), testing::Values(0.0f, 6.0f, 24.0f)));
+
+TEST(Compressor, TransparentAtZeroGainBelowFullScaleAndAfterRecovery) {
+  auto fx = limiter(44100, 0.0f, 20.0f);
+  Audio in = noise(44100, 2, 1.0, 1.0);
+  in.samples[10] = 1.0f;
+  in.samples[11] = -1.0f;
+  Audio a = in;
+  runBlocks(*fx, a);
+  EXPECT_EQ(a.samples, in.samples);
+  Audio burst = noise(44100, 2, 0.05, 8.0);
+  runBlocks(*fx, burst);
+  a = in;
+  runBlocks(*fx, a);  // 0.5 s is 25 release times
+  const size_t half = a.samples.size() / 2;
+  EXPECT_NE(a.samples[0], in.samples[0]);
+  EXPECT_TRUE(std::equal(a.samples.begin() + half, a.samples.end(), in.samples.begin() + half));
+}
+
+class MakeUpGain : public testing::TestWithParam<float> {};
+
+TEST_P(MakeUpGain, QuietSineGainsExactly) {
+  auto fx = limiter(48000, GetParam());
+  EXPECT_NEAR(measureGainDb(*fx, 48000, 1000), GetParam(), 0.001);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gains, MakeUpGain, testing::Values(-12.0f, -3.0f, 3.0f, 6.0f, 12.0f));
+
+// After a burst at four times full scale the gain is 1/4 at once, and the reduction left
+// shrinks by e every release time.
+class LimiterRelease : public testing::TestWithParam<std::tuple<int, float>> {};
+
+TEST_P(LimiterRelease, GainReturnsExponentially) {
+  const auto [rate, releaseMs] = GetParam();
+  auto fx = limiter(rate, 0.0f, releaseMs);
+  const int64_t burst = rate / 100, tau = int64_t(releaseMs * 1e-3 * rate);
+  Audio a = testaudio::makeAudio(rate, 2, burst + 6 * tau, [&](int64_t f, int c) {
+    return f < burst ? (c ? -4.0f : 4.0f) : 0.1f;
+  });
+  runBlocks(*fx, a);
+  EXPECT_EQ(a.at(0, 0), 1.0f);  // the very first loud sample is already limited
+  EXPECT_EQ(a.at(burst - 1, 1), -1.0f);
+  for (double k : {0.5, 1.0, 2.0, 5.0}) {
+    const int64_t f = burst + int64_t(k * double(tau));
+    EXPECT_NEAR(a.at(f, 0) / 0.1, 1.0 - 0.75 * std::exp(-k), 2e-3) << k;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, LimiterRelease,
+                         testing::Combine(testing::Values(44100, 48000),
+                                          testing::Values(20.0f, 250.0f, 1000.0f)));
+
+TEST(Compressor, NoLookAheadAndLinkedChannels) {
+  auto fx = limiter(44100, 0.0f);
+  Audio in = testaudio::makeAudio(44100, 2, 4410, [](int64_t f, int c) {
+    return testaudio::sine(c ? 300 : 200, 0.3, f, 44100);
+  });
+  const int64_t spike = 2000;
+  in.samples[size_t(spike * 2 + 1)] = -3.0f;
+  Audio a = in;
+  runBlocks(*fx, a, 256);
+  EXPECT_TRUE(std::equal(a.samples.begin(), a.samples.begin() + spike * 2, in.samples.begin()));
+  EXPECT_FLOAT_EQ(a.at(spike, 1), -1.0f);
+  EXPECT_FLOAT_EQ(a.at(spike, 0), in.at(spike, 0) / 3.0f);
+}
+
+TEST(Compressor, KeepsItsRecordAndRefusesBadOnes) {
+  auto fx = createEffect(kFxCompressor);
+  FxCompressor got{};
+  ASSERT_TRUE(fx->getParameters(&got));
+  EXPECT_TRUE(got.gain == 0.0f && got.release == 1000.0f);
+  const FxCompressor mine{1.5f, -2.0f, 30.0f, 4.5f, 250.0f};
+  ASSERT_TRUE(fx->setParameters(&mine));
+  for (FxCompressor bad : {compressor(kNan), compressor(kInf), compressor(3, -1),
+                           compressor(3, kNan), compressor(3, kInf)})
+    EXPECT_FALSE(fx->setParameters(&bad)) << bad.gain << " " << bad.release;
+  EXPECT_FALSE(fx->setParameters(nullptr));
+  ASSERT_TRUE(fx->getParameters(&got));
+  EXPECT_EQ(0, std::memcmp(&got, &mine, sizeof got));
+}
+
+// ---- the table ------------------------------------------------------------------------
+
+TEST(EffectTable, KnownTypesMakeTheirClassesOthersNothing) {
+  EXPECT_NE(dynamic_cast<audiolib::ChannelGain*>(createEffect(kFxChannelGain).get()), nullptr);
+  EXPECT_NE(dynamic_cast<audiolib::PeakingEq*>(createEffect(kFxPeakingEq).get()), nullptr);
+  EXPECT_NE(dynamic_cast<audiolib::Compressor*>(createEffect(kFxCompressor).get()), nullptr);
+  for (int type : {-1, 0, 1, 3, 6, 10, 12, 1000}) EXPECT_EQ(createEffect(type), nullptr) << type;
+}
+
+}  // namespace
