@@ -1,0 +1,192 @@
+#include "Channel.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace audiolib {
+
+namespace {
+int64_t ringCapacity(int rate) {
+  return std::max<int64_t>(rate * 3 / 4, 16384);
+}
+}  // namespace
+
+Channel::Channel(DWORD flags_, int rate_, int chans_, DWORD ctype_, int64_t lengthFrames_,
+                 int deviceRate_, bool music_)
+    : flags(flags_),
+      rate(rate_),
+      chans(chans_),
+      ctype(ctype_),
+      lengthFrames(lengthFrames_),
+      deviceRate(deviceRate_),
+      music(music_) {
+  scratch_.resize(size_t(kChunkFrames * chans));
+  s16_.resize(size_t(kChunkFrames * chans));
+  // Room for a whole block plus what one chunk can add after resampling.
+  const double ratio = double(deviceRate) / rate;
+  fifoCapacity_ = kMaxBlockFrames + int64_t(std::ceil(kChunkFrames * ratio)) + 256;
+  fifo_.resize(size_t(fifoCapacity_ * chans));
+  autofree = flags & BASS_STREAM_AUTOFREE;
+  loop = flags & BASS_SAMPLE_LOOP;
+  if (!decodeOnly()) newFeed(0);
+}
+
+void Channel::newFeed(int64_t frame) {
+  feeds.push_back(
+      std::make_unique<Feed>(chans, ringCapacity(rate), frame, nextFeedId++, rate, deviceRate));
+  position.store(frame, std::memory_order_relaxed);
+  ended.store(false, std::memory_order_relaxed);
+  publishedFeed_.store(feeds.back().get(), std::memory_order_release);
+  collectGarbage();
+}
+
+void Channel::collectGarbage() {
+  const uint64_t ack = feedAck_.load(std::memory_order_acquire);
+  std::erase_if(feeds, [&](const std::unique_ptr<Feed>& f) {
+    return f->ring.id() < ack && f.get() != feeds.back().get();
+  });
+  chain.collectGarbage();
+}
+
+bool Channel::wantsData() const {
+  const DWORD s = state.load(std::memory_order_relaxed);
+  return s == BASS_ACTIVE_PLAYING || armed.load(std::memory_order_relaxed);
+}
+
+void Channel::pickUp() {
+  Feed* f = publishedFeed_.load(std::memory_order_acquire);
+  if (f != feed_) {
+    feed_ = f;
+    consumed_ = 0;
+    fifoFrames_ = 0;
+    flushed_ = false;
+    feedAck_.store(f->ring.id(), std::memory_order_release);
+  }
+  AttrCommand c;
+  while (commands.pop(c)) applyCommand(c);
+}
+
+void Channel::applyCommand(const AttrCommand& c) {
+  if (c.kind == AttrCommand::Set) {
+    if (c.volume >= 0) {
+      vol_ = c.volume;
+      slideVolOn_ = false;
+    }
+    if (!std::isnan(c.pan)) {
+      pan_ = c.pan;
+      slidePanOn_ = false;
+    }
+  } else {
+    slideVolOn_ = c.volume >= 0;
+    slidePanOn_ = !std::isnan(c.pan);
+    slideVol0_ = vol_;
+    slideVol1_ = slideVolOn_ ? c.volume : vol_;
+    slidePan0_ = pan_;
+    slidePan1_ = slidePanOn_ ? c.pan : pan_;
+    slideTotal_ = std::max<int64_t>(c.frames, 1);
+    slideDone_ = 0;
+  }
+  liveVolume.store(vol_, std::memory_order_relaxed);
+  livePan.store(pan_, std::memory_order_relaxed);
+}
+
+bool Channel::render(float* out, int count, bool floatDsp) {
+  pickUp();
+  slideFinished = false;
+  if (state.load(std::memory_order_relaxed) != BASS_ACTIVE_PLAYING || !feed_) return false;
+
+  const bool floatSamples = floatDsp || (flags & BASS_SAMPLE_FLOAT);
+  const double ratio = double(deviceRate) / rate;
+  bool reachedEnd = false;
+  float peakL = 0, peakR = 0;
+  while (fifoFrames_ < count) {
+    const int64_t need = count - fifoFrames_;
+    const int64_t want =
+        std::min<int64_t>(kChunkFrames, feed_->resampler ? int64_t(need / ratio) + 2 : need);
+    const int64_t n = feed_->ring.read(scratch_.data(), want);
+    if (n == 0) {
+      if (!feed_->ring.eof()) {
+        stalled.store(true, std::memory_order_relaxed);
+        break;
+      }
+      if (feed_->resampler && !flushed_) {
+        flushed_ = true;  // once the input has ended, the resampler's tail comes out
+        float* dst = &fifo_[size_t(fifoFrames_ * chans)];
+        fifoFrames_ +=
+            feed_->resampler->process(nullptr, 0, dst, fifoCapacity_ - fifoFrames_, nullptr);
+        continue;
+      }
+      reachedEnd = true;
+      break;
+    }
+    stalled.store(false, std::memory_order_relaxed);
+    consumed_ += n;
+    chain.process(handle, scratch_.data(), n, chans, floatSamples, s16_.data());
+    for (int64_t f = 0; f < n; ++f) {
+      peakL = std::max(peakL, std::fabs(scratch_[size_t(f * chans)]));
+      peakR = std::max(peakR, std::fabs(scratch_[size_t(f * chans + (chans > 1 ? 1 : 0))]));
+    }
+    float* dst = &fifo_[size_t(fifoFrames_ * chans)];
+    if (feed_->resampler) {
+      int64_t used = 0;
+      fifoFrames_ +=
+          feed_->resampler->process(scratch_.data(), n, dst, fifoCapacity_ - fifoFrames_, &used);
+    } else {
+      std::memcpy(dst, scratch_.data(), size_t(n * chans) * sizeof(float));
+      fifoFrames_ += n;
+    }
+  }
+  auto toLevel = [](float p) { return DWORD(std::min(p, 1.0f) * 32768.0f); };
+  level.store(toLevel(peakL) | (toLevel(peakR) << 16), std::memory_order_relaxed);
+
+  mix(out, int(std::min<int64_t>(count, fifoFrames_)));
+
+  // Position as heard: what was read, less what still waits in the fifo and the resampler.
+  double pending = double(fifoFrames_);
+  if (feed_->resampler) pending += feed_->resampler->delayOutFrames();
+  int64_t pos = feed_->ring.startFrame() + consumed_ - int64_t(pending / ratio);
+  pos = std::max<int64_t>(pos, feed_->ring.startFrame());
+  if (loop && lengthFrames > 0) pos %= lengthFrames;
+  if (lengthFrames >= 0) pos = std::min(pos, lengthFrames);
+  position.store(pos, std::memory_order_relaxed);
+
+  if (reachedEnd && fifoFrames_ == 0) {
+    state.store(BASS_ACTIVE_STOPPED, std::memory_order_relaxed);
+    level.store(0, std::memory_order_relaxed);
+    ended.store(true, std::memory_order_release);
+    return true;
+  }
+  return false;
+}
+
+void Channel::mix(float* out, int count) {
+  const bool slidingNow = slideVolOn_ || slidePanOn_;
+  for (int f = 0; f < count; ++f) {
+    if (slidingNow && slideDone_ < slideTotal_) {
+      ++slideDone_;
+      const float t = float(slideDone_) / float(slideTotal_);
+      if (slideVolOn_) vol_ = slideVol0_ + (slideVol1_ - slideVol0_) * t;
+      if (slidePanOn_) pan_ = slidePan0_ + (slidePan1_ - slidePan0_) * t;
+    }
+    const float gl = vol_ * (pan_ > 0 ? 1.0f - pan_ : 1.0f);
+    const float gr = vol_ * (pan_ < 0 ? 1.0f + pan_ : 1.0f);
+    const float* in = &fifo_[size_t(f * chans)];
+    const float l = in[0];
+    const float r = chans > 1 ? in[1] : in[0];
+    out[2 * f] += l * gl;
+    out[2 * f + 1] += r * gr;
+  }
+  if (slidingNow && slideDone_ >= slideTotal_) {
+    slideVolOn_ = slidePanOn_ = false;
+    sliding.store(false, std::memory_order_relaxed);
+    slideFinished = true;
+  }
+  liveVolume.store(vol_, std::memory_order_relaxed);
+  livePan.store(pan_, std::memory_order_relaxed);
+  fifoFrames_ -= count;
+  if (fifoFrames_ > 0)
+    std::memmove(fifo_.data(), &fifo_[size_t(count * chans)],
+                 size_t(fifoFrames_ * chans) * sizeof(float));
+}
+
+}  // namespace audiolib

@@ -62,8 +62,8 @@ constexpr DWORD BASS_ACTIVE_STALLED = 2;
 constexpr DWORD BASS_ACTIVE_PAUSED = 3;
 
 // ---- syncs (BASS_ChannelSetSync) ---------------------------------------------------------
-constexpr DWORD BASS_SYNC_END = 2;             // the channel reached its end
-constexpr DWORD BASS_SYNC_SLIDE = 5;           // an attribute slide finished
+constexpr DWORD BASS_SYNC_END = 2;               // the channel reached its end
+constexpr DWORD BASS_SYNC_SLIDE = 5;             // an attribute slide finished
 constexpr DWORD BASS_SYNC_ONETIME = 0x80000000;  // flag: remove the sync after it fired
 
 // Devices of BASS_Init: 0 renders on demand (no sound, see BASS_MixGetData); 1 (or -1) is the
@@ -138,8 +138,7 @@ DWORD BASS_GetLatency();
 
 // ---- streams and modules -----------------------------------------------------------------
 HSTREAM BASS_StreamCreate(DWORD freq, DWORD chans, DWORD flags, STREAMPROC* proc, void* user);
-HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length,
-                              DWORD flags);
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
                       DWORD freq);
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags);

@@ -71,8 +71,8 @@ void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp
 
 int64_t ffmpegFrames(const std::filesystem::path& file) {
   std::string out;
-  const std::string cmd = "ffmpeg -nostdin -v error -i '" + file.string() +
-                          "' -f s16le -ac 1 - | wc -c";
+  const std::string cmd =
+      "ffmpeg -nostdin -v error -i '" + file.string() + "' -f s16le -ac 1 - | wc -c";
   if (run(cmd, &out) != 0) return -1;
   return std::stoll(out) / 2;
 }

@@ -1,0 +1,31 @@
+// Output devices of the engine: the system's sound output through SDL2, or none (the engine
+// then renders only when asked, as fast as asked).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace audiolib {
+
+// Called on the device's own thread with a block of interleaved float stereo frames to fill.
+using RenderFn = std::function<void(float* frames, int count)>;
+
+class OutputDevice {
+ public:
+  virtual ~OutputDevice() = default;
+  virtual int sampleRate() const = 0;
+  // Milliseconds between a rendered block and the speakers, as the driver reports it.
+  virtual int latencyMs() const = 0;
+  virtual void stop() = 0;
+};
+
+// Opens output device `index` (1 = the system's default, 2.. = SDL's list) at `rate` Hz,
+// float stereo, and starts calling `render`. Null (and *error set) when it can't.
+std::unique_ptr<OutputDevice> openSdlOutput(int index, int rate, RenderFn render, int* error,
+                                            std::string* why);
+// Number of output devices SDL lists (device indexes 2 .. 1 + count).
+int sdlOutputCount();
+
+}  // namespace audiolib

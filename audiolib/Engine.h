@@ -1,0 +1,115 @@
+// The engine behind the audio library interface: the channel registry and its handles, the
+// sources that decode files into the channels' feeds, the output device and its mixing
+// thread, and the worker thread that feeds the channels and delivers syncs.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Channel.h"
+#include "Decoder.h"
+#include "Device.h"
+
+namespace audiolib {
+
+constexpr int kMaxSlots = 1024;  // handle = generation << 10 | slot, slot 1..1023
+
+// What decodes frames for one or more channels. Two streams of one file created one after
+// the other share one decoder while they stay in step; a channel that leaves the step (a
+// seek, a pause while the other plays) gets a decoder of its own.
+struct Source {
+  std::unique_ptr<Decoder> decoder;
+  std::vector<Channel*> readers;
+  std::string path;  // empty for callback streams and modules (never shared)
+  DWORD flags = 0;
+  int64_t decoded = 0;  // frames decoded so far
+  bool ended = false;
+  std::vector<float> buffer;
+};
+
+struct EngineEvent {
+  DWORD type;  // BASS_SYNC_END or BASS_SYNC_SLIDE
+  DWORD handle;
+};
+
+class Engine {
+ public:
+  static Engine& get();
+
+  // All of the following run under `mutex`, never on the mixing thread.
+  std::mutex mutex;
+  bool initialised = false;
+  int device = -1;
+  int rate = 44100;
+  std::unique_ptr<OutputDevice> output;
+
+  Channel* find(DWORD handle) const;
+  DWORD add(std::unique_ptr<Channel> channel, std::unique_ptr<Source> source);
+  // Joins `channel` to an existing source of the same file that has decoded nothing yet.
+  Source* joinableSource(const std::string& path, DWORD flags);
+  void attach(Channel* channel, Source* source);
+  void free(Channel* channel);
+  void freeAll();
+  // Decodes into the feeds of every channel that wants data (all of a source's readers).
+  void feedAll();
+  void feed(Source& source, int64_t limitFrames);
+  // Gives `channel` a new feed starting at `frame`, with a decoder of its own when it shared
+  // one. False when the source can't seek there.
+  bool seek(Channel* channel, int64_t frame);
+  // Marks `channel` to start with the next block (grouped with other starts close in time).
+  void arm(Channel* channel);
+  void disarm(Channel* channel);
+  // Decoding channels: decode on the caller's thread through the channel's chain.
+  int64_t decodeFrames(Channel* channel, float* out, int64_t frames);
+  HDSP newDspHandle() { return nextDsp_++; }
+  HSYNC newSyncHandle() { return nextSync_++; }
+
+  bool start(int deviceIndex, int rate, int* error);
+  void stop();
+  // Runs due syncs and frees channels that ended with the free-at-end flag. Must be called
+  // without holding `mutex` (sync callbacks may call the library).
+  void dispatchEvents();
+
+  // Mixing thread (or the caller of BASS_MixGetData on device 0).
+  void render(float* out, int frames);
+
+  std::atomic<bool> floatDsp{false};
+  std::atomic<int> masterVolume{100};
+
+ private:
+  Engine() = default;
+  void waitForMixer();
+  void splitReader(Source& source, Channel* reader);
+  void workerLoop();
+  void commitStarts();
+
+  std::array<std::atomic<Channel*>, kMaxSlots> slots_{};
+  std::array<std::unique_ptr<Channel>, kMaxSlots> owned_{};
+  std::array<uint32_t, kMaxSlots> generation_{};
+  std::vector<std::unique_ptr<Source>> sources_;
+  int nextSlot_ = 1;
+  HDSP nextDsp_ = 1;
+  HSYNC nextSync_ = 1;
+
+  std::atomic<uint64_t> epoch_{0};  // odd while the mixer renders
+  std::atomic<int> armedCount_{0};
+  std::atomic<int64_t> lastArmNs_{0};
+  SpscQueue<EngineEvent, 1024> events_;
+
+  std::thread worker_;
+  std::atomic<bool> running_{false};
+  std::condition_variable wake_;
+  std::mutex wakeMutex_;
+};
+
+// True on the thread that is rendering (inside DSP callbacks and effects).
+bool inRender();
+
+}  // namespace audiolib

@@ -1,0 +1,166 @@
+#include "AudioPlayer.h"
+
+#include "modDSPtest.h"
+
+namespace player {
+
+namespace {
+constexpr DWORD kModuleFlags = BASS_MUSIC_RAMP | BASS_SAMPLE_LOOP;  // 0x204
+}  // namespace
+
+std::string errorText(const std::string& message) {
+  const int bassCode = BASS_ErrorGetCode();
+  const int fxCode = BASS_FX_ErrorGetCode();
+  return message + "\n\nBASS Error Code: " + std::to_string(bassCode) +
+         "\nBASS_FX Error Code: " + std::to_string(fxCode);
+}
+
+void Error_(MessageSink& messages, const std::string& message) {
+  messages.show(kMbExclamation, "Error", errorText(message));
+}
+
+bool AudioPlayer::playSong(const std::string& fileName) {
+  mainStream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, streamFlags);
+  boostStream = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, streamFlags);
+  if (mainStream == 0)
+    mainStream = BASS_MusicLoad(FALSE, fileName.c_str(), 0, 0, streamFlags | kModuleFlags, 0);
+  if (mainStream == 0) {
+    Error_(messages_, "Selected file couldn't be loaded!");
+    return false;
+  }
+  // Started one right after the other, the two streams begin on the same output frame.
+  BASS_StreamPlay(mainStream, FALSE, BASS_STREAM_AUTOFREE);
+  BASS_StreamPlay(boostStream, FALSE, BASS_STREAM_AUTOFREE);
+  controls_.setEnabled(Ctl::Slider3, false);
+  BASS_FX_DSP_Set(boostStream, kFxChannelGain, 1);
+  Slider3_Change(0);
+  Slider3_Change(1);
+  if (controls_.value(Ctl::Chkrem) == 1) Chkrem_Click();
+  return true;
+}
+
+void AudioPlayer::freeStreams() {
+  BASS_FX_DSP_Remove(mainStream, kFxPeakingEq);
+  BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
+  BASS_FX_DSP_Remove(boostStream, kFxChannelGain);
+  BASS_FX_DSP_Remove(mainStream, kFxCompressor);
+  BASS_StreamFree(boostStream);
+  BASS_MusicFree(boostStream);
+  BASS_StreamFree(mainStream);
+  BASS_MusicFree(mainStream);
+}
+
+void AudioPlayer::Chkrem_Click() {
+  // With no song open the record stays empty: the sliders move, nothing is attached.
+  channelInfo = {};
+  BASS_ChannelGetInfo(mainStream, &channelInfo);
+  if (channelInfo.chans == 1) {
+    messages_.show(kMbCritical, "OrivelRemover", "Only Stereo ");
+    return;
+  }
+  if (controls_.value(Ctl::Chkrem) != 1) {
+    default_();
+    return;
+  }
+  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, nullptr, 0);
+  equalizzatore();
+  equal1();
+  BASS_FX_DSP_Set(mainStream, kFxCompressor, 1);
+  controls_.setValue(Ctl::vcompr, 8);
+  vcompr_Change(0);
+  controls_.setEnabled(Ctl::Slider3, true);
+  // 7.5 rounded half to even: 8.
+  controls_.setValue(Ctl::Slider3, 8);
+  Slider3_Change(0);
+}
+
+void AudioPlayer::default_() {
+  controls_.setValue(Ctl::Chkrem, 0);
+  controls_.setEnabled(Ctl::Slider3, false);
+  controls_.setValue(Ctl::Slider3, 10);
+  controls_.setValue(Ctl::vcompr, 10);
+  BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
+  BASS_ChannelRemoveDSP(mainStream, removerDsp);
+  BASS_FX_DSP_Remove(mainStream, kFxPeakingEq);
+  BASS_FX_DSP_Remove(mainStream, kFxCompressor);
+}
+
+void AudioPlayer::equalizzatore() {
+  setUpEqualiser(mainStream, kMainBands, Ctl::vseq);
+}
+
+void AudioPlayer::equal1() {
+  setUpEqualiser(boostStream, kPeakingBands, Ctl::Veq1);
+}
+
+void AudioPlayer::setUpEqualiser(HSTREAM stream, const std::array<float, 8>& centres, Ctl bands) {
+  DWORD rate = 0;
+  BASS_ChannelGetAttributes(stream, &rate, nullptr, nullptr);
+  for (int i = 0; i < 8; ++i) BASS_FX_DSP_Set(stream, kFxPeakingEq, 0);
+  for (int b = 0; b < 8; ++b) {
+    const EqBand band{b, rate, 2.5f, 0.0f, centres[size_t(b)], 0.0f};
+    BASS_FX_DSP_SetParameters(stream, kFxPeakingEq, &band);
+  }
+  for (int b = 0; b < 8; ++b) applyBand(stream, b, controls_.value(bands, b));
+}
+
+void AudioPlayer::applyBand(HSTREAM stream, int band, int position) {
+  // Read the band back so that it keeps its centre, bandwidth and rate.
+  EqBand record{};
+  record.band = band;
+  BASS_FX_DSP_GetParameters(stream, kFxPeakingEq, &record);
+  record.gain = float(10 - position);
+  BASS_FX_DSP_SetParameters(stream, kFxPeakingEq, &record);
+}
+
+void AudioPlayer::Chkcmp_Click() {
+  if (controls_.value(Ctl::Chkcmp) == 1) {
+    BASS_FX_DSP_Set(mainStream, kFxCompressor, 1);
+    vcompr_Change(0);
+  } else {
+    BASS_FX_DSP_Remove(mainStream, kFxCompressor);
+  }
+}
+
+void AudioPlayer::Chklow_Click() {
+  if (controls_.value(Ctl::Chklow) == 1) {
+    BASS_FX_DSP_Set(boostStream, kFxChannelGain, 1);
+    Slider3_Change(0);
+    Slider3_Change(0);
+  } else {
+    BASS_FX_DSP_Remove(boostStream, kFxChannelGain);
+  }
+}
+
+void AudioPlayer::chkEqualizer_Click() {
+  if (controls_.value(Ctl::chkEqualizer) == 1)
+    equal1();
+  else
+    BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
+}
+
+void AudioPlayer::vcompr_Change(int) {
+  const float gain = float(10 - controls_.value(Ctl::vcompr));
+  const FxCompressor record{10.0f, 10.0f, 10.0f, gain, 1000.0f};
+  BASS_FX_DSP_SetParameters(mainStream, kFxCompressor, &record);
+}
+
+void AudioPlayer::Slider3_Change(int) {
+  const float g = float((10 - controls_.value(Ctl::Slider3)) / 10.0);
+  const FxChannelGain record{g, g};
+  BASS_FX_DSP_SetParameters(boostStream, kFxChannelGain, &record);
+}
+
+void AudioPlayer::vseq_Change(int index) {
+  applyBand(mainStream, index, controls_.value(Ctl::vseq, index));
+}
+
+void AudioPlayer::Veq1_Change(int index) {
+  applyBand(boostStream, index, controls_.value(Ctl::Veq1, index));
+}
+
+void AudioPlayer::SliderBalance_Change() {
+  BASS_ChannelSetAttributes(boostStream, -1, -1, controls_.value(Ctl::SliderBalance));
+}
+
+}  // namespace player

@@ -1,0 +1,65 @@
+// The audio player's procedures: the song's two streams, the effect chain around them and the
+// vocal remover's switch. The window's handlers, the offline renderer and the tests call
+// these; none of them holds player logic of its own.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "PlayerControls.h"
+#include "bass.h"
+
+namespace player {
+
+// Band centres in Hz of the main equaliser (vseq) and of the "Peaking Equalizer" (Veq1).
+constexpr std::array<float, 8> kMainBands = {40, 100, 400, 1500, 4000, 8000, 12000, 16000};
+constexpr std::array<float, 8> kPeakingBands = {40, 100, 200, 1500, 3000, 4000, 5000, 8000};
+
+// The library error box: the message, a blank line, then both libraries' last error codes.
+std::string errorText(const std::string& message);
+void Error_(MessageSink& messages, const std::string& message);
+
+class AudioPlayer {
+ public:
+  AudioPlayer(PlayerControls& controls, MessageSink& messages)
+      : controls_(controls), messages_(messages) {}
+
+  // Song streams and the remover's DSP; the handles keep their values after a free.
+  HSTREAM mainStream = 0;
+  HSTREAM boostStream = 0;
+  HDSP removerDsp = 0;
+  DWORD streamFlags = BASS_SAMPLE_FLOAT;
+  BASS_CHANNELINFO channelInfo{};
+
+  // Opens `fileName` as the song's two streams (a module as the fall-back), starts both,
+  // attaches "BassBoost" and, with the remover's box checked, switches the remover on.
+  // False, after the library error box, when the file is neither a stream nor a module.
+  bool playSong(const std::string& fileName);
+  // Detaches the four effects and frees both streams (each handle as stream and as module).
+  void freeStreams();
+
+  // The remover.
+  void Chkrem_Click();
+  void default_();  // switches the remover off (the window's procedure "default")
+
+  // The effect chain.
+  void equalizzatore();
+  void equal1();
+  void Chkcmp_Click();
+  void Chklow_Click();
+  void chkEqualizer_Click();
+  void vcompr_Change(int index);
+  void Slider3_Change(int index);
+  void vseq_Change(int index);
+  void Veq1_Change(int index);
+  void SliderBalance_Change();
+
+ private:
+  void setUpEqualiser(HSTREAM stream, const std::array<float, 8>& centres, Ctl bands);
+  void applyBand(HSTREAM stream, int band, int position);
+
+  PlayerControls& controls_;
+  MessageSink& messages_;
+};
+
+}  // namespace player

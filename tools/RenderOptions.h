@@ -1,0 +1,34 @@
+// The options of `orivelR-cli render`: the player's controls as a user would set them.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct RenderOptions {
+  std::string song;
+  std::string out;  // empty with --play
+  bool remover = false;
+  std::optional<std::array<int, 8>> vseq;
+  std::optional<std::array<int, 8>> veq1;
+  std::optional<int> slider3;
+  std::optional<int> vcompr;
+  std::optional<int> balance;
+  std::optional<int> chkcmp;
+  std::optional<int> chklow;
+  std::optional<int> chkequalizer;
+  std::optional<double> seconds;
+  bool floatOutput = false;  // --format f32
+  bool play = false;
+};
+
+// Parses the arguments after "render"; on failure returns nullopt with the reason in *error.
+std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& args,
+                                                std::string* error);
+
+extern const char* const kRenderUsage;
+
+}  // namespace cli

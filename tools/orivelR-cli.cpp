@@ -1,0 +1,158 @@
+// orivelR-cli: the player without the window. `render` plays a song through the player's
+// two streams and effect chain and writes what the speakers would get, or plays it.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AudioPlayer.h"
+#include "ControlPanel.h"
+#include "RenderOptions.h"
+#include "WavOut.h"
+#include "bass.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+
+class StderrMessages final : public player::MessageSink {
+ public:
+  int show(int, const std::string& title, const std::string& text) override {
+    std::cerr << title << ": " << text << "\n";
+    return 1;
+  }
+};
+
+// Applies the options as a user would move the controls after pressing play.
+void applyUserMoves(const cli::RenderOptions& o, player::ControlPanel& panel) {
+  using player::Ctl;
+  if (o.vseq)
+    for (int i = 0; i < 8; ++i) panel.setValue(Ctl::vseq, (*o.vseq)[size_t(i)], i);
+  if (o.veq1)
+    for (int i = 0; i < 8; ++i) panel.setValue(Ctl::Veq1, (*o.veq1)[size_t(i)], i);
+  if (o.slider3) panel.setValue(Ctl::Slider3, *o.slider3);
+  if (o.vcompr) panel.setValue(Ctl::vcompr, *o.vcompr);
+  if (o.balance) panel.setValue(Ctl::SliderBalance, *o.balance);
+  if (o.chkcmp) panel.click(Ctl::Chkcmp, *o.chkcmp == 1);
+  if (o.chklow) panel.click(Ctl::Chklow, *o.chklow == 1);
+  if (o.chkequalizer) panel.click(Ctl::chkEqualizer, *o.chkequalizer == 1);
+}
+
+// Frames of the song at the output rate, or -1 when unknown.
+int64_t songFrames(HSTREAM stream) {
+  const QWORD bytes = BASS_StreamGetLength(stream);
+  BASS_CHANNELINFO info{};
+  if (bytes == QWORD(-1) || !BASS_ChannelGetInfo(stream, &info)) return -1;
+  const int bytesPerFrame = int(info.chans) * ((info.flags & BASS_SAMPLE_FLOAT) ? 4 : 2);
+  const double frames = double(bytes / QWORD(bytesPerFrame));
+  return int64_t(std::llround(frames * kRate / info.freq));
+}
+
+bool anyActive(const player::AudioPlayer& p) {
+  return BASS_ChannelIsActive(p.mainStream) != 0 ||
+         (p.boostStream && BASS_ChannelIsActive(p.boostStream) != 0);
+}
+
+int render(const cli::RenderOptions& o) {
+  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+  if (!BASS_Init(o.play ? BASS_DEVICE_DEFAULT : BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr)) {
+    StderrMessages m;
+    player::Error_(m, "Couldn't Initialize Digital Output");
+    return 4;
+  }
+  player::ControlPanel panel;
+  StderrMessages messages;
+  player::AudioPlayer p(panel, messages);
+  panel.setPlayer(&p);
+  if (const HSTREAM h = BASS_StreamCreate(kRate, 2, BASS_SAMPLE_FLOAT, nullptr, nullptr)) {
+    BASS_StreamFree(h);
+    p.streamFlags = BASS_SAMPLE_FLOAT;
+  } else {
+    p.streamFlags = 0;
+  }
+  if (o.remover) panel.setValue(player::Ctl::Chkrem, 1);
+
+  cli::WavOut out;
+  std::string error;
+  if (!o.play) {
+    // The file is opened first so that a bad target fails before any work.
+    if (!out.open(o.out, kRate, o.floatOutput, &error)) {
+      std::cerr << "orivelR-cli: " << error << "\n";
+      BASS_Free();
+      return 3;
+    }
+  }
+  if (!p.playSong(o.song)) {
+    BASS_Free();
+    return 2;
+  }
+  applyUserMoves(o, panel);
+
+  const int64_t length = songFrames(p.mainStream);
+  const int64_t limit = o.seconds ? int64_t(std::llround(*o.seconds * kRate)) : length;
+  if (o.play) {
+    const auto start = std::chrono::steady_clock::now();
+    while (anyActive(p)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const double t =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (o.seconds && t >= *o.seconds) break;
+    }
+    p.freeStreams();
+    BASS_Free();
+    return 0;
+  }
+
+  std::vector<float> block(2 * 1024);
+  int64_t written = 0;
+  bool ok = true;
+  while (limit < 0 || written < limit) {
+    const int64_t n = limit < 0 ? 1024 : std::min<int64_t>(1024, limit - written);
+    const bool wasActive = anyActive(p);
+    if (!wasActive) break;
+    BASS_MixGetData(block.data(), DWORD(n * 2 * sizeof(float)));
+    if (!out.write(block.data(), long(n))) {
+      ok = false;
+      break;
+    }
+    written += n;
+  }
+  p.freeStreams();
+  BASS_Free();
+  if (!ok || !out.commit(&error)) {
+    std::cerr << "orivelR-cli: " << (error.empty() ? "cannot write " + o.out : error) << "\n";
+    return 3;
+  }
+  return 0;
+}
+
+void usage() {
+  std::cerr << "orivelR-cli: the karaoke player without its window\n" << cli::kRenderUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    usage();
+    return args.empty() ? 1 : 0;
+  }
+  if (args[0] == "render") {
+    std::string error;
+    auto o = cli::parseRenderOptions({args.begin() + 1, args.end()}, &error);
+    if (!o) {
+      std::cerr << "orivelR-cli render: " << error << "\n" << cli::kRenderUsage;
+      return 1;
+    }
+    return render(*o);
+  }
+  std::cerr << "orivelR-cli: unknown command \"" << args[0] << "\"\n";
+  usage();
+  return 1;
+}
