@@ -1,0 +1,396 @@
+// The engine through its library interface, on the render-on-demand device: streams,
+// positions, the DSP chain's order, effects, resampling, slides, syncs and freeing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <vector>
+
+#include "ModuleWriter.h"
+#include "TestAudio.h"
+#include "bass.h"
+
+using testaudio::Audio;
+using testaudio::TempDir;
+
+namespace {
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+  }
+  void TearDown() override { BASS_Free(); }
+
+  // Renders `frames` frames of the output mix.
+  static Audio mix(int64_t frames) {
+    Audio a;
+    a.rate = 44100;
+    a.channels = 2;
+    a.samples.resize(size_t(frames * 2));
+    EXPECT_EQ(BASS_MixGetData(a.samples.data(), DWORD(frames * 8)), DWORD(frames * 8));
+    return a;
+  }
+
+  std::string song(const Audio& audio, const std::string& name = "song.wav",
+                   testaudio::Format format = testaudio::Format::F32) {
+    const auto path = dir / name;
+    testaudio::writeWav(path, audio, format);
+    return path.string();
+  }
+
+  TempDir dir;
+};
+
+Audio stereoNoise(int rate, int64_t frames) {
+  uint32_t seed = 12345;
+  return testaudio::makeAudio(rate, 2, frames, [&](int64_t, int) {
+    seed = seed * 1664525u + 1013904223u;
+    return float(int32_t(seed >> 8) - (1 << 23)) / float(1 << 25);  // about +-0.25
+  });
+}
+
+TEST_F(Engine, StreamPlaysItsFileSampleForSample) {
+  const Audio in = stereoNoise(44100, 10000);
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_NE(h, 0u);
+  ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+  const Audio out = mix(10000);
+  for (int64_t i = 0; i < 10000 * 2; ++i)
+    ASSERT_EQ(out.samples[size_t(i)], in.samples[size_t(i)]) << i;
+}
+
+// Two streams of one file started one after the other sound as one at twice the level: they
+// start on the same frame and share what they decode.
+TEST_F(Engine, TwoStreamsOfOneFileStayInStep) {
+  const Audio in = stereoNoise(44100, 60000);
+  const std::string path = song(in);
+  const HSTREAM a = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  const HSTREAM b = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  ASSERT_NE(a, b);
+  BASS_StreamPlay(a, FALSE, BASS_STREAM_AUTOFREE);
+  BASS_StreamPlay(b, FALSE, BASS_STREAM_AUTOFREE);
+  const Audio out = mix(60000);
+  for (int64_t i = 0; i < 60000 * 2; ++i)
+    ASSERT_EQ(out.samples[size_t(i)], 2 * in.samples[size_t(i)]) << "sample " << i;
+}
+
+// A stream paused while its twin plays leaves the shared decoder and resumes where it was.
+TEST_F(Engine, PausedTwinResumesWhereItStopped) {
+  const Audio in = stereoNoise(44100, 44100 * 3);
+  const std::string path = song(in);
+  const HSTREAM a = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  const HSTREAM b = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  BASS_StreamPlay(a, FALSE, 0);
+  BASS_StreamPlay(b, FALSE, 0);
+  mix(4096);
+  ASSERT_TRUE(BASS_ChannelPause(b));
+  mix(44100 * 2);  // a plays on far past b's buffered frames
+  BASS_ChannelStop(a);
+  ASSERT_TRUE(BASS_ChannelResume(b));
+  const Audio out = mix(1000);
+  for (int64_t i = 0; i < 2000; ++i)
+    ASSERT_EQ(out.samples[size_t(i)], in.samples[size_t(4096 * 2 + i)]);
+}
+
+TEST_F(Engine, PositionsAndLengthsAreBytesOfTheStreamsFormat) {
+  const Audio in = stereoNoise(22050, 22050);
+  const std::string path = song(in);
+  const HSTREAM f = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  const HSTREAM s = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+  EXPECT_EQ(BASS_StreamGetLength(f), QWORD(22050) * 8);
+  EXPECT_EQ(BASS_StreamGetLength(s), QWORD(22050) * 4);
+  EXPECT_FLOAT_EQ(BASS_ChannelBytes2Seconds(f, BASS_StreamGetLength(f)), 1.0f);
+  EXPECT_FLOAT_EQ(BASS_ChannelBytes2Seconds(s, 22050 * 2), 0.5f);
+  EXPECT_EQ(BASS_ChannelSeconds2Bytes(f, 0.5), QWORD(11025) * 8);
+
+  BASS_StreamFree(s);
+  BASS_StreamPlay(f, FALSE, 0);
+  mix(44100 / 2);
+  // Half a second of output is a quarter second of the 22050 Hz stream, less the resampler's
+  // few frames of delay.
+  const double heard = BASS_ChannelBytes2Seconds(f, BASS_ChannelGetPosition(f));
+  EXPECT_NEAR(heard, 0.5, 0.01);
+}
+
+TEST_F(Engine, SetPositionPlaysFromThere) {
+  const Audio in = stereoNoise(44100, 30000);
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_TRUE(BASS_ChannelSetPosition(h, 12345 * 8));
+  EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(12345) * 8);
+  BASS_StreamPlay(h, FALSE, 0);
+  const Audio out = mix(100);
+  for (int i = 0; i < 200; ++i)
+    ASSERT_EQ(out.samples[size_t(i)], in.samples[size_t(12345 * 2 + i)]);
+  EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(12445) * 8);
+  EXPECT_FALSE(BASS_ChannelSetPosition(h, 30001 * 8));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_POSITION);
+}
+
+TEST_F(Engine, FreeAtEndReleasesTheHandleWithoutIt) {
+  const Audio in = stereoNoise(44100, 3000);
+  const std::string path = song(in);
+  const HSTREAM freed = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  const HSTREAM kept = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  BASS_StreamPlay(freed, FALSE, BASS_STREAM_AUTOFREE);
+  BASS_StreamPlay(kept, FALSE, 0);
+  EXPECT_EQ(BASS_ChannelIsActive(freed), BASS_ACTIVE_PLAYING);
+  const Audio out = mix(4096);
+  EXPECT_EQ(out.samples[2 * 3000], 0.0f);  // silence after the end
+  EXPECT_EQ(BASS_ChannelIsActive(freed), BASS_ACTIVE_STOPPED);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+  EXPECT_FALSE(BASS_StreamFree(freed));
+  EXPECT_EQ(BASS_ChannelIsActive(kept), BASS_ACTIVE_STOPPED);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+  EXPECT_EQ(BASS_ChannelGetPosition(kept), QWORD(3000) * 8);
+  EXPECT_TRUE(BASS_StreamFree(kept));
+}
+
+// Each callback notes its mark; the chain runs higher priorities first and equal ones in the
+// order they were attached.
+std::vector<int>* gOrder = nullptr;
+void mark(HDSP, DWORD, void*, DWORD, void* user) {
+  if (gOrder && gOrder->size() < 64) gOrder->push_back(int(reinterpret_cast<intptr_t>(user)));
+}
+
+TEST_F(Engine, ChainRunsByPriorityThenAttachOrder) {
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(stereoNoise(44100, 44100)).c_str(), 0, 0,
+                                          BASS_SAMPLE_FLOAT);
+  std::vector<int> order;
+  order.reserve(64);
+  const auto user = [](int v) { return reinterpret_cast<void*>(intptr_t(v)); };
+  BASS_ChannelSetDSP(h, &mark, user(1), 0);
+  BASS_ChannelSetDSP(h, &mark, user(2), 5);
+  const HDSP gone = BASS_ChannelSetDSP(h, &mark, user(3), 0);
+  BASS_ChannelSetDSP(h, &mark, user(4), -1);
+  BASS_ChannelSetDSP(h, &mark, user(5), 5);
+  BASS_ChannelSetDSP(h, &mark, user(6), 0);
+  ASSERT_TRUE(BASS_ChannelRemoveDSP(h, gone));
+  EXPECT_FALSE(BASS_ChannelRemoveDSP(h, gone));
+  BASS_StreamPlay(h, FALSE, 0);
+  gOrder = &order;
+  mix(512);  // one chunk through the chain
+  gOrder = nullptr;
+  ASSERT_GE(order.size(), 5u);
+  EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 5), (std::vector<int>{2, 5, 1, 6, 4}));
+}
+
+// An effect of priority 1 runs before a callback of priority 0, which sees its output.
+float gFirstSample = 0;
+void peek(HDSP, DWORD, void* buffer, DWORD, void*) {
+  gFirstSample = *static_cast<float*>(buffer);
+}
+
+TEST_F(Engine, EffectsAndCallbacksShareOneOrder) {
+  const Audio in = testaudio::makeAudio(44100, 2, 4096, [](int64_t, int) { return 0.5f; });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 1));
+  const FxChannelGain half{0.5f, 0.5f};
+  ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half));
+  BASS_ChannelSetDSP(h, &peek, nullptr, 0);
+  BASS_StreamPlay(h, FALSE, 0);
+  const Audio out = mix(256);
+  EXPECT_EQ(gFirstSample, 0.25f);
+  EXPECT_EQ(out.samples[0], 0.25f);
+
+  // Detached, the effect is gone from the next block on; setting it again starts it anew.
+  ASSERT_TRUE(BASS_FX_DSP_Remove(h, kFxChannelGain));
+  EXPECT_FALSE(BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half));
+  EXPECT_EQ(BASS_FX_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+  EXPECT_EQ(mix(256).samples[0], 0.5f);
+  EXPECT_FALSE(BASS_FX_DSP_Set(h, 99, 0));
+  EXPECT_EQ(BASS_FX_ErrorGetCode(), BASS_ERROR_ILLTYPE);
+}
+
+// The equaliser as the player sets it up: a band read back keeps its centre and rate, and
+// its gain is measured at its centre in the rendered stream.
+TEST_F(Engine, EqualiserBandGainMeasuredAtItsCentre) {
+  for (const float centre : {100.0f, 1500.0f, 8000.0f}) {
+    const Audio in = testaudio::makeAudio(
+        44100, 2, 44100, [&](int64_t f, int) { return testaudio::sine(centre, 0.1, f, 44100); });
+    const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+    DWORD rate = 0;
+    BASS_ChannelGetAttributes(h, &rate, nullptr, nullptr);
+    ASSERT_EQ(rate, 44100u);
+    ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxPeakingEq, 0));
+    const EqBand band{3, rate, 2.5f, 0.0f, centre, 0.0f};
+    ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &band));
+    EqBand back{};
+    back.band = 3;
+    ASSERT_TRUE(BASS_FX_DSP_GetParameters(h, kFxPeakingEq, &back));
+    EXPECT_EQ(back.center, centre);
+    EXPECT_EQ(back.sampleRate, 44100u);
+    back.gain = 6.0f;
+    ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &back));
+    BASS_StreamPlay(h, FALSE, 0);
+    const Audio out = mix(44100);
+    const double gain = testaudio::toneAmplitude(out, 0, centre, 22050, 22050) / 0.1;
+    EXPECT_NEAR(20 * std::log10(gain), 6.0, 0.1) << centre << " Hz";
+    BASS_StreamFree(h);
+  }
+}
+
+class Resampling : public Engine, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Resampling, SongAtAnotherRateKeepsPitchLengthAndLevel) {
+  const int rate = GetParam();
+  const int64_t frames = rate * 2;  // two seconds
+  const Audio in = testaudio::makeAudio(rate, 2, frames, [&](int64_t f, int c) {
+    return testaudio::sine(c ? 1000 : 3000, 0.5, f, rate);
+  });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_NE(h, 0u);
+  BASS_StreamPlay(h, FALSE, 0);
+  Audio out = mix(44100 * 2 + 2048);
+  EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
+  // The song lasts two seconds at the device rate: the last frames of sound sit at 88200.
+  int64_t last = 0;
+  for (int64_t f = 0; f < out.frames(); ++f)
+    if (std::fabs(out.at(f, 0)) > 0.01f) last = f;
+  EXPECT_NEAR(double(last), 88200.0, 64.0);
+  EXPECT_NEAR(testaudio::toneAmplitude(out, 0, 3000, 44100, 22050), 0.5, 0.01);
+  EXPECT_NEAR(testaudio::toneAmplitude(out, 1, 1000, 44100, 22050), 0.5, 0.01);
+  EXPECT_LT(testaudio::toneAmplitude(out, 0, 1000, 44100, 22050), 0.005);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Resampling, ::testing::Values(22050, 48000));
+
+std::atomic<int> gSyncs{0};
+std::atomic<intptr_t> gSyncUser{0};
+void onSync(HSYNC, DWORD, DWORD, void* user) {
+  gSyncs++;
+  gSyncUser = reinterpret_cast<intptr_t>(user);
+}
+
+TEST_F(Engine, VolumeSlideRampsAndSignalsItsEndOnce) {
+  const Audio in = testaudio::makeAudio(44100, 2, 44100, [](int64_t, int) { return 0.8f; });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  gSyncs = 0;
+  ASSERT_TRUE(BASS_ChannelSetSync(h, BASS_SYNC_SLIDE | BASS_SYNC_ONETIME, 0, &onSync,
+                                  reinterpret_cast<void*>(intptr_t(7))));
+  BASS_StreamPlay(h, FALSE, 0);
+  ASSERT_TRUE(BASS_ChannelSlideAttributes(h, -1, 0, -101, 100));  // 100 ms = 4410 frames
+  EXPECT_EQ(BASS_ChannelIsSliding(h), 1u);
+  const Audio out = mix(8820);
+  EXPECT_NEAR(out.at(2205, 0), 0.4f, 0.001f);
+  EXPECT_NEAR(out.at(4409, 1), 0.0f, 0.001f);
+  EXPECT_EQ(out.at(6000, 0), 0.0f);
+  EXPECT_EQ(BASS_ChannelIsSliding(h), 0u);
+  EXPECT_EQ(gSyncs.load(), 1);
+  EXPECT_EQ(gSyncUser.load(), 7);
+  DWORD vol = 99;
+  BASS_ChannelGetAttributes(h, nullptr, &vol, nullptr);
+  EXPECT_EQ(vol, 0u);
+  ASSERT_TRUE(BASS_ChannelSlideAttributes(h, -1, 100, -101, 10));
+  mix(1000);
+  EXPECT_EQ(gSyncs.load(), 1);  // the one-time sync is gone
+}
+
+TEST_F(Engine, EndSyncFiresWithItsUserValue) {
+  const HSTREAM h =
+      BASS_StreamCreateFile(FALSE, song(stereoNoise(44100, 2000)).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  gSyncs = 0;
+  ASSERT_TRUE(BASS_ChannelSetSync(h, BASS_SYNC_END | BASS_SYNC_ONETIME, 0, &onSync,
+                                  reinterpret_cast<void*>(intptr_t(3))));
+  EXPECT_EQ(BASS_ChannelSetSync(h, 77, 0, &onSync, nullptr), 0u);
+  BASS_StreamPlay(h, FALSE, 0);
+  mix(1000);
+  EXPECT_EQ(gSyncs.load(), 0);
+  mix(2000);
+  EXPECT_EQ(gSyncs.load(), 1);
+  EXPECT_EQ(gSyncUser.load(), 3);
+}
+
+TEST_F(Engine, PanMovesAStereoStreamAndVolumeScalesIt) {
+  const Audio in = testaudio::makeAudio(44100, 2, 4096, [](int64_t, int) { return 0.5f; });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  ASSERT_TRUE(BASS_ChannelSetAttributes(h, -1, -1, -100));
+  BASS_StreamPlay(h, FALSE, 0);
+  Audio out = mix(100);
+  EXPECT_EQ(out.at(50, 0), 0.5f);
+  EXPECT_EQ(out.at(50, 1), 0.0f);
+  ASSERT_TRUE(BASS_ChannelSetAttributes(h, -1, 50, 50));
+  out = mix(100);
+  EXPECT_FLOAT_EQ(out.at(50, 0), 0.125f);
+  EXPECT_FLOAT_EQ(out.at(50, 1), 0.25f);
+  DWORD vol = 0;
+  int pan = 0;
+  BASS_ChannelGetAttributes(h, nullptr, &vol, &pan);
+  EXPECT_EQ(vol, 50u);
+  EXPECT_EQ(pan, 50);
+  EXPECT_FALSE(BASS_ChannelSetAttributes(h, -1, 101, 0));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+}
+
+TEST_F(Engine, ModuleLoadsLoopsAndFreesOnlyAsAModule) {
+  testaudio::ModSong mod;
+  mod.sample = testaudio::sineCycle(32, 100);
+  mod.patterns = {{{0, 0, 428, 1, 0, 0}, {32, 1, 214, 1, 0, 0}}};
+  mod.orders = {0};
+  const auto path = dir / "song.mod";
+  testaudio::writeModule(path, mod);
+  EXPECT_EQ(BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT), 0u);
+  const HMUSIC m = BASS_MusicLoad(FALSE, path.c_str(), 0, 0,
+                                  BASS_SAMPLE_FLOAT | BASS_MUSIC_RAMP | BASS_SAMPLE_LOOP, 0);
+  ASSERT_NE(m, 0u);
+  BASS_CHANNELINFO info{};
+  ASSERT_TRUE(BASS_ChannelGetInfo(m, &info));
+  EXPECT_EQ(info.ctype, BASS_CTYPE_MUSIC);
+  const double seconds = BASS_ChannelBytes2Seconds(m, BASS_StreamGetLength(m));
+  EXPECT_GT(seconds, 1.0);
+  ASSERT_TRUE(BASS_StreamPlay(m, FALSE, 0));
+  const Audio out = mix(int64_t(seconds * 44100) + 44100);
+  EXPECT_GT(testaudio::rms(out, 0, out.frames() - 22050, 22050), 0.001);  // looped on
+  EXPECT_EQ(BASS_ChannelIsActive(m), BASS_ACTIVE_PLAYING);
+  EXPECT_FALSE(BASS_StreamFree(m));
+  EXPECT_TRUE(BASS_MusicFree(m));
+}
+
+TEST_F(Engine, FailuresReturnZeroAndLeaveTheirCode) {
+  EXPECT_EQ(BASS_StreamCreateFile(FALSE, (dir / "missing.wav").c_str(), 0, 0, 0), 0u);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+  EXPECT_EQ(BASS_StreamCreateFile(FALSE, nullptr, 0, 0, 0), 0u);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+  EXPECT_FALSE(BASS_StreamPlay(0, FALSE, 0));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+  EXPECT_EQ(BASS_ChannelGetLevel(12345), 0xFFFFFFFFu);
+  EXPECT_EQ(BASS_ChannelSetDSP(0, &mark, nullptr, 0), 0u);
+  EXPECT_FALSE(BASS_FX_DSP_Set(0, kFxPeakingEq, 0));
+  EXPECT_EQ(BASS_FX_ErrorGetCode(), BASS_ERROR_HANDLE);
+  EXPECT_FALSE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ALREADY);
+}
+
+TEST(EngineUninitialised, RefusesWorkBeforeInit) {
+  EXPECT_EQ(BASS_StreamCreate(44100, 2, BASS_SAMPLE_FLOAT, nullptr, nullptr), 0u);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+  EXPECT_EQ(BASS_GetVersion() & 0xFFFF, 2u);
+  EXPECT_EQ(BASS_FX_GetVersion(), 2u);
+}
+
+TEST_F(Engine, DecodingStreamReadsThroughItsChain) {
+  const Audio in =
+      testaudio::makeAudio(44100, 2, 5000, [](int64_t, int c) { return c ? 0.5f : 0.25f; });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in, "s.wav").c_str(), 0, 0,
+                                          BASS_STREAM_DECODE | BASS_STREAM_AUTOFREE);
+  ASSERT_NE(h, 0u);
+  EXPECT_FALSE(BASS_StreamPlay(h, FALSE, 0));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DECODE);
+  std::vector<int16_t> buf(20000);
+  DWORD total = 0;
+  while (BASS_ChannelIsActive(h)) {
+    const DWORD n = BASS_ChannelGetData(h, buf.data(), 20000);
+    if (n == 0xFFFFFFFFu) break;
+    if (total == 0) {
+      EXPECT_EQ(buf[0], 8192);
+      EXPECT_EQ(buf[1], 16384);
+    }
+    total += n;
+  }
+  EXPECT_EQ(total, 5000u * 4);
+}
+
+}  // namespace
