@@ -1,0 +1,206 @@
+// orivelR-cli render, run as a program: what it writes, checked against the song and sox, and
+// how it refuses bad input without leaving a file behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "ModuleWriter.h"
+#include "TestAudio.h"
+
+using testaudio::Audio;
+using testaudio::TempDir;
+
+namespace {
+
+const std::string kCli = ORIVELR_CLI;
+
+struct Result {
+  int status;
+  std::string err;
+};
+
+Result cli(const std::string& args) {
+  std::string out;
+  const int status = testaudio::run(kCli + " " + args + " 2>&1", &out);
+  return {status, out};
+}
+
+std::string q(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
+
+// Centre voice, a tone on each side, a little noise: a song the remover must turn into the
+// halved side signal.
+Audio songWithVoice(int rate, double seconds) {
+  uint32_t seed = 1;
+  return testaudio::makeAudio(rate, 2, int64_t(rate * seconds), [&](int64_t f, int c) {
+    seed = seed * 1664525u + 1013904223u;
+    const float noise = float(int32_t(seed >> 8) - (1 << 23)) / float(1 << 28);
+    return testaudio::sine(440, 0.4, f, rate) +
+           (c ? testaudio::sine(1500, 0.2, f, rate) : testaudio::sine(1000, 0.2, f, rate)) + noise;
+  });
+}
+
+void expectHalfSide(const Audio& song, const Audio& out, double tolerance) {
+  ASSERT_EQ(out.channels, 2);
+  ASSERT_EQ(out.frames(), song.frames());
+  double worst = 0;
+  for (int64_t f = 0; f < song.frames(); ++f) {
+    const double side = (double(song.at(f, 1)) - song.at(f, 0)) / 2;
+    worst = std::max({worst, std::fabs(out.at(f, 0) - side), std::fabs(out.at(f, 1) - side)});
+  }
+  EXPECT_LE(worst, tolerance);
+}
+
+const std::string kNeutral = "--remover --vseq 10,10,10,10,10,10,10,10 --slider3 10 --vcompr 10";
+
+TEST(Render, NeutralRemoverGivesHalfTheSideSampleForSample) {
+  TempDir dir;
+  const Audio song = songWithVoice(44100, 3);
+  testaudio::writeWav(dir / "song.wav", song, testaudio::Format::S16);
+  const Audio in = testaudio::readAudio(dir / "song.wav");  // as stored, 16-bit
+  ASSERT_EQ(cli("render " + q(dir / "song.wav") + " " + q(dir / "out.wav") + " " + kNeutral).status,
+            0);
+  expectHalfSide(in, testaudio::readAudio(dir / "out.wav"), 1.0 / 32768);
+
+  ASSERT_EQ(
+      cli("render " + q(dir / "song.wav") + " " + q(dir / "f.wav") + " --format f32 " + kNeutral)
+          .status,
+      0);
+  std::string info;
+  testaudio::run("soxi -e " + q(dir / "f.wav"), &info);
+  EXPECT_NE(info.find("Floating"), std::string::npos);
+  expectHalfSide(in, testaudio::readAudio(dir / "f.wav"), 1e-7);
+}
+
+TEST(Render, Mp3SongGivesHalfTheSideOfItsDecodedSamples) {
+  TempDir dir;
+  testaudio::writeWav(dir / "song.wav", songWithVoice(44100, 3), testaudio::Format::S16);
+  testaudio::encodeMp3(dir / "song.wav", dir / "song.mp3");
+  // ffmpeg decodes the MP3 independently; decoders agree to far below one 16-bit step.
+  ASSERT_EQ(testaudio::run("ffmpeg -nostdin -v error -i " + q(dir / "song.mp3") +
+                           " -c:a pcm_f32le " + q(dir / "ref.wav")),
+            0);
+  const Audio ref = testaudio::readAudio(dir / "ref.wav");
+  ASSERT_EQ(cli("render " + q(dir / "song.mp3") + " " + q(dir / "out.wav") + " " + kNeutral).status,
+            0);
+  expectHalfSide(ref, testaudio::readAudio(dir / "out.wav"), 1.5 / 32768);
+}
+
+TEST(Render, MonoSongIsRefusedByTheRemoverAndPlaysAsItIs) {
+  TempDir dir;
+  const Audio mono = testaudio::makeAudio(
+      44100, 1, 22050, [](int64_t f, int) { return testaudio::sine(440, 0.5, f, 44100); });
+  testaudio::writeWav(dir / "mono.wav", mono, testaudio::Format::F32);
+  const Result r =
+      cli("render " + q(dir / "mono.wav") + " " + q(dir / "out.wav") + " --remover --format f32");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("OrivelRemover: Only Stereo \n"), std::string::npos) << r.err;
+  const Audio out = testaudio::readAudio(dir / "out.wav");
+  ASSERT_EQ(out.frames(), 22050);
+  for (int64_t f = 0; f < 22050; ++f) {
+    ASSERT_EQ(out.at(f, 0), mono.at(f, 0));
+    ASSERT_EQ(out.at(f, 1), mono.at(f, 0));
+  }
+}
+
+TEST(Render, SecondsStopsALoopingModule) {
+  TempDir dir;
+  testaudio::ModSong mod;
+  mod.sample = testaudio::sineCycle(32, 100);
+  mod.patterns = {{{0, 0, 428, 1, 0, 0}}};
+  mod.orders = {0};
+  testaudio::writeModule(dir / "tune.mod", mod);
+  ASSERT_EQ(
+      cli("render " + q(dir / "tune.mod") + " " + q(dir / "out.wav") + " --seconds 12.5").status,
+      0);
+  std::string samples;
+  testaudio::run("soxi -s " + q(dir / "out.wav"), &samples);
+  EXPECT_EQ(std::stoll(samples), 551250);  // longer than one pass: the module loops
+  const Audio out = testaudio::readAudio(dir / "out.wav");
+  EXPECT_GT(testaudio::rms(out, 0, 500000, 44100), 0.001);
+}
+
+// The 22050 Hz song comes out at 44100 Hz, as long as it is.
+TEST(Render, OtherRatesAreResampledToTheOutputRate) {
+  TempDir dir;
+  testaudio::writeWav(dir / "song.wav", songWithVoice(22050, 2), testaudio::Format::S16);
+  ASSERT_EQ(cli("render " + q(dir / "song.wav") + " " + q(dir / "out.wav")).status, 0);
+  std::string rate, samples;
+  testaudio::run("soxi -r " + q(dir / "out.wav"), &rate);
+  testaudio::run("soxi -s " + q(dir / "out.wav"), &samples);
+  EXPECT_EQ(std::stoi(rate), 44100);
+  EXPECT_EQ(std::stoll(samples), 88200);
+}
+
+struct BadInput {
+  const char* name;
+  const char* make;  // shell command writing $F
+};
+
+class RenderRefuses : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(RenderRefuses, BadSongGivesTheLoadErrorAndNoFile) {
+  TempDir dir;
+  const auto song = dir / "song.wav";
+  const std::string make = GetParam().make;
+  if (!make.empty()) ASSERT_EQ(testaudio::run("F=" + q(song) + "; " + make), 0);
+  const Result r = cli("render " + q(song) + " " + q(dir / "out.wav") + " --remover");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("Selected file couldn't be loaded!\n\nBASS Error Code: "), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\nBASS_FX Error Code: "), std::string::npos);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().filename().string().rfind("out.wav", 0), 0u) << e.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, RenderRefuses,
+    ::testing::Values(BadInput{"Missing", ""}, BadInput{"Empty", ": > \"$F\""},
+                      BadInput{"Directory", "mkdir \"$F\""},
+                      BadInput{"Garbage", "head -c 100000 /dev/urandom > \"$F\""},
+                      BadInput{"Text", "yes 'not a song' | head -n 5000 > \"$F\""},
+                      BadInput{"TruncatedHeader",
+                               "sox -n -r 44100 -c 2 -b 16 \"$F.full.wav\" synth 1 sine 440 && "
+                               "head -c 30 \"$F.full.wav\" > \"$F\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A WAV cut short in its data still plays what it has.
+TEST(Render, TruncatedDataPlaysWhatIsThere) {
+  TempDir dir;
+  ASSERT_EQ(testaudio::run("sox -n -r 44100 -c 2 -b 16 " + q(dir / "full.wav") +
+                           " synth 2 sine 440 && head -c 100044 " + q(dir / "full.wav") + " > " +
+                           q(dir / "cut.wav")),
+            0);
+  const Result r = cli("render " + q(dir / "cut.wav") + " " + q(dir / "out.wav"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out.wav"));
+}
+
+TEST(Render, UnwritableTargetFailsCleanly) {
+  TempDir dir;
+  testaudio::writeWav(dir / "song.wav", songWithVoice(44100, 0.5));
+  const Result r = cli("render " + q(dir / "song.wav") + " " + q(dir / "no/such/dir/out.wav"));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+}
+
+class RenderUsage : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RenderUsage, BadOptionsAreExplained) {
+  const Result r = cli(std::string("render ") + GetParam());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("usage: orivelR-cli render"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, RenderUsage,
+                         ::testing::Values("", "song.wav", "a.wav b.wav --vseq 1,2,3",
+                                           "a.wav b.wav --vseq 1,2,3,4,5,6,7,20",
+                                           "a.wav b.wav --slider3 11", "a.wav b.wav --balance x",
+                                           "a.wav b.wav --format mp3", "a.wav b.wav --seconds -1",
+                                           "a.wav b.wav --chkcmp 2", "a.wav b.wav --frobnicate",
+                                           "a.wav b.wav --play", "a.wav b.wav c.wav"));
+
+}  // namespace

@@ -1,0 +1,106 @@
+// The player through the real sound server: orivelR-cli plays to the default output device,
+// the sink's monitor is recorded, and what was heard is measured.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
+#include "TestAudio.h"
+
+using testaudio::Audio;
+using testaudio::TempDir;
+
+namespace {
+
+const std::string kCli = ORIVELR_CLI;
+
+std::string q(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
+
+// Tests that need the sound server fail in CI when it is missing; elsewhere they skip.
+bool serverUp() {
+  return testaudio::run("pactl info > /dev/null 2>&1") == 0;
+}
+#define REQUIRE_SOUND_SERVER()                                                   \
+  do {                                                                           \
+    if (!serverUp()) {                                                           \
+      if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
+      GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
+    }                                                                            \
+  } while (0)
+
+// Records the default sink's monitor while `command` runs.
+Audio recordWhile(const std::string& command, const std::filesystem::path& wav) {
+  testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%; pactl set-sink-mute @DEFAULT_SINK@ 0");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execlp("parecord", "parecord", "--device=@DEFAULT_MONITOR@", "--rate=44100", "--channels=2",
+           "--format=float32le", "--file-format=wav", wav.c_str(), nullptr);
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const int status = testaudio::run(command);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(pid, SIGINT);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(status, 0) << command;
+  return testaudio::readAudio(wav);
+}
+
+// First frame from which the recording holds sound.
+int64_t onset(const Audio& a) {
+  for (int64_t f = 0; f < a.frames(); ++f)
+    if (std::fabs(a.at(f, 0)) > 0.02f || std::fabs(a.at(f, 1)) > 0.02f) return f;
+  return -1;
+}
+
+Audio testSong() {
+  // A centre "voice" at 440 Hz, a 1000 Hz tone on the left, a 1500 Hz tone on the right.
+  return testaudio::makeAudio(44100, 2, 44100 * 3, [](int64_t f, int c) {
+    return testaudio::sine(440, 0.15, f, 44100) + testaudio::sine(c ? 1500 : 1000, 0.1, f, 44100);
+  });
+}
+
+TEST(Sound, RemoverCancelsCentreKeepsSides) {
+  REQUIRE_SOUND_SERVER();
+  TempDir dir;
+  testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
+  const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") +
+                                      " --play --remover --vseq 10,10,10,10,10,10,10,10"
+                                      " --slider3 10 --vcompr 10",
+                                  dir / "heard.wav");
+  const int64_t start = onset(heard);
+  ASSERT_GE(start, 0) << "nothing was heard";
+  ASSERT_GE(heard.frames(), start + 2 * 44100);
+  const int64_t from = start + 22050, n = 44100;
+  for (int c = 0; c < 2; ++c) {
+    // Each side tone comes out at half level on both channels; the centre is gone.
+    EXPECT_NEAR(testaudio::toneAmplitude(heard, c, 1000, from, n), 0.05, 0.005);
+    EXPECT_NEAR(testaudio::toneAmplitude(heard, c, 1500, from, n), 0.05, 0.005);
+    EXPECT_LT(testaudio::toneAmplitude(heard, c, 440, from, n), 0.0015);
+  }
+}
+
+// With "BassBooster" at full level and the remover off, the second stream doubles the song;
+// any offset between the two streams would comb the tones apart.
+TEST(Sound, TwoStreamsPlayInStepOnTheDevice) {
+  REQUIRE_SOUND_SERVER();
+  TempDir dir;
+  testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
+  const Audio heard =
+      recordWhile(kCli + " render " + q(dir / "song.wav") + " --play --slider3 0", dir / "h.wav");
+  const int64_t start = onset(heard);
+  ASSERT_GE(start, 0) << "nothing was heard";
+  const int64_t from = start + 22050, n = 44100;
+  EXPECT_NEAR(testaudio::toneAmplitude(heard, 0, 440, from, n), 0.30, 0.01);
+  EXPECT_NEAR(testaudio::toneAmplitude(heard, 0, 1000, from, n), 0.20, 0.01);
+  EXPECT_NEAR(testaudio::toneAmplitude(heard, 1, 1500, from, n), 0.20, 0.01);
+}
+
+}  // namespace
