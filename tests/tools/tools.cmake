@@ -10,5 +10,5 @@ add_executable(test_sound ${CMAKE_CURRENT_SOURCE_DIR}/tools/test_sound.cpp)
 target_link_libraries(test_sound PRIVATE testsupport GTest::gtest_main)
 target_compile_definitions(test_sound PRIVATE ORIVELR_CLI="$<TARGET_FILE:orivelR-cli>")
 add_dependencies(test_sound orivelR-cli)
-# Needs the private sound server of ./test.sh; its cases use the one server in turn.
-gtest_discover_tests(test_sound PROPERTIES LABELS "sound;slow" RUN_SERIAL TRUE)
+# Needs the private sound server of ./test.sh; its cases take the one server in turn.
+gtest_discover_tests(test_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
