@@ -65,6 +65,10 @@ class SdlOutput final : public OutputDevice {
 
 }  // namespace
 
+void sdlAudioShutdown() {
+  if (SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
 int sdlOutputCount() {
   if (!ensureSdlAudio()) return 0;
   const int n = SDL_GetNumAudioDevices(0);

@@ -27,5 +27,7 @@ std::unique_ptr<OutputDevice> openSdlOutput(int index, int rate, RenderFn render
                                             std::string* why);
 // Number of output devices SDL lists (device indexes 2 .. 1 + count).
 int sdlOutputCount();
+// Closes SDL's audio so that the next start reads its driver settings anew.
+void sdlAudioShutdown();
 
 }  // namespace audiolib

@@ -312,7 +312,10 @@ bool Engine::start(int deviceIndex, int rate_, int* error) {
     std::string why;
     output = openSdlOutput(
         deviceIndex, rate_, [this](float* o, int n) { render(o, n); }, error, &why);
-    if (!output) return false;
+    if (!output) {
+      sdlAudioShutdown();
+      return false;
+    }
     rate = output->sampleRate();
     running_ = true;
     worker_ = std::thread([this] { workerLoop(); });
@@ -331,7 +334,10 @@ void Engine::stop() {
     mutex.lock();
   }
   freeAll();
-  output.reset();
+  if (output) {
+    output.reset();
+    sdlAudioShutdown();
+  }
   initialised = false;
   armedCount_ = 0;
 }

@@ -25,6 +25,7 @@ bool AudioPlayer::playSong(const std::string& fileName) {
   if (mainStream == 0)
     mainStream = BASS_MusicLoad(FALSE, fileName.c_str(), 0, 0, streamFlags | kModuleFlags, 0);
   if (mainStream == 0) {
+    if (onLoadFailed) onLoadFailed();
     Error_(messages_, "Selected file couldn't be loaded!");
     return false;
   }
@@ -48,6 +49,15 @@ void AudioPlayer::freeStreams() {
   BASS_MusicFree(boostStream);
   BASS_StreamFree(mainStream);
   BASS_MusicFree(mainStream);
+}
+
+void AudioPlayer::freeForRestart() {
+  BASS_FX_DSP_Remove(boostStream, kFxChannelGain);
+  BASS_FX_DSP_Remove(mainStream, kFxCompressor);
+  BASS_FX_DSP_Remove(mainStream, kFxPeakingEq);
+  BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
+  BASS_StreamFree(boostStream);
+  BASS_StreamFree(mainStream);
 }
 
 void AudioPlayer::Chkrem_Click() {

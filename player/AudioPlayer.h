@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include "PlayerControls.h"
@@ -35,8 +36,12 @@ class AudioPlayer {
   // attaches "BassBoost" and, with the remover's box checked, switches the remover on.
   // False, after the library error box, when the file is neither a stream nor a module.
   bool playSong(const std::string& fileName);
+  // Runs on the load failure, before the library error box.
+  std::function<void()> onLoadFailed;
   // Detaches the four effects and frees both streams (each handle as stream and as module).
   void freeStreams();
+  // The same before the song restarts as backing track of a recording.
+  void freeForRestart();
 
   // The remover.
   void Chkrem_Click();

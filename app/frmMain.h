@@ -1,0 +1,128 @@
+// The main window: one fixed window with every panel side by side and the menu bar. Its
+// initialise handler checks and starts the engine, its load handler prepares the panels in
+// their order; its handlers read the controls and call the player's procedures.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+#include "AudioPlayer.h"
+#include "Services.h"
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QScrollBar;
+class QSlider;
+class QToolButton;
+
+namespace Ui {
+class frmMain;
+}
+
+class frmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  frmMain();
+  ~frmMain() override;
+
+  bool initialised() const { return initialised_; }
+  // The load handler; false when start-up ended the program.
+  bool Form_Load();
+
+  // ---- controls (as named in the window's design)
+  QToolButton* Cmdplw;
+  QToolButton* cmdstw;
+  QToolButton* cmdrec;
+  QToolButton* cmdstop;
+  QToolButton* cmdplaystop;
+  QToolButton* cmdsave;
+  QToolButton* Cmd_Play;
+  QToolButton* Cmd_Stop;
+  QSlider* SliderPosition;
+  QSlider* SliderBalance;
+  QLabel* Label5;
+  QLabel* lblTime;
+  QLabel* lblTrackPosition;
+  QLabel* LabelSongLength;
+  QLabel* Picture2;
+  QLabel* Picture3;
+  QGroupBox* Frame8;
+  QCheckBox* Chkrem;
+  QCheckBox* Chkcmp;
+  QCheckBox* Chklow;
+  QCheckBox* chkEqualizer;
+  std::array<QSlider*, 1> vcompr;
+  std::array<QSlider*, 1> Slider3;
+  std::array<QSlider*, 8> vseq;
+  std::array<QScrollBar*, 8> Veq1;
+  QMenu* MnuFile;
+  QMenu* Meff;
+  QAction* menuwave;
+  QAction* MnuExit;
+  QTimer tmrPlaybackPosition;
+  QTimer Timer1;
+  QTimer Timer2;
+  QTimer Timer3;
+
+  // ---- state of the window (shared by the players and the recorder)
+  struct CommonDialog {
+    QString FileName;
+  } CMDialog1;
+  bool songLoaded = false;
+  bool ripPending = false;
+  bool audioSong = false;
+  bool freeRecording = false;
+  bool recordFinished = false;
+  bool stopRequested = false;
+  bool recordingTake = false;
+  app::PlayerMessages playerMessages;
+  std::unique_ptr<player::PlayerControls> controls;
+  std::unique_ptr<player::AudioPlayer> player;
+
+  // ---- handlers and procedures
+  void menuwave_Click();
+  void Cmdplw_Click();
+  void cmdstw_Click();
+  void cmdstop_Click();
+  void recAudio();
+  void abilita();
+  void dismenu();
+  void enamenu();
+  void tmrPlaybackPosition_Timer();
+  void Timer2_Timer();
+  void SliderBalance_Change();
+  void Chkrem_Click();
+  void default_();
+  void Chkcmp_Click();
+  void Chklow_Click();
+  void chkEqualizer_Click();
+  void vcompr_Change(int index);
+  void Slider3_Change(int index);
+  void vseq_Change(int index);
+  void Veq1_Change(int index);
+  void MnuExit_Click();
+  void Error_(const QString& message);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  bool Form_Initialize();
+  void Form_Unload();
+  void connectHandlers();
+  void setPicture2(QRgb colour);
+
+  std::unique_ptr<Ui::frmMain> ui_;
+  bool initialised_ = false;
+};
+
+// Start-up's check of the engine's version word (major in the low word, minor in the high).
+bool mainVersionAccepted(DWORD version);
+
+// The caption of the main window.
+extern const char* const kMainCaption;

@@ -1,0 +1,7 @@
+# The windows, off screen.
+include(GoogleTest)
+add_executable(test_frmMain ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain.cpp
+                            ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+target_include_directories(test_frmMain PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_link_libraries(test_frmMain PRIVATE app testsupport Qt6::Test GTest::gtest)
+gtest_discover_tests(test_frmMain)

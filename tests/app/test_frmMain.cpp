@@ -1,0 +1,400 @@
+// The warning window, start-up and the audio player as the user meets them, off screen, with
+// the real engine on SDL's paced silent output.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "Form2.h"
+#include "Seconds2HMS.h"
+#include "TestAudio.h"
+#include "WorkFolder.h"
+#include "frmMain.h"
+
+using apptest::InstalledServices;
+using testaudio::TempDir;
+
+namespace {
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("ORIVELR_HOME", home.path().c_str(), 1); }
+  void TearDown() override {
+    if (BASS_GetVersion()) BASS_Free();
+    unsetenv("ORIVELR_HOME");
+  }
+
+  // The warning window, accepted.
+  frmMain* accept() {
+    warning = std::make_unique<Form2>();
+    warning->show();
+    QTest::mouseClick(warning->Command1, Qt::LeftButton);
+    return warning->mainWindow();
+  }
+  QString stereoSong(const char* name = "song.wav") {
+    const auto path = home / name;
+    testaudio::writeWav(path, testaudio::makeAudio(44100, 2, 44100 * 20, [](int64_t f, int c) {
+                          return testaudio::sine(c ? 660 : 440, 0.2, f, 44100);
+                        }));
+    return QString::fromStdString(path.string());
+  }
+  // Chooses `path` through "&Open Wave Mp3 File".
+  void choose(frmMain* w, const QString& path) {
+    s.files.answers.push_back(path);
+    w->menuwave->trigger();
+  }
+
+  TempDir home;
+  InstalledServices s;
+  std::unique_ptr<Form2> warning;
+};
+
+TEST_F(Window, WarningWindowAsDesigned) {
+  Form2 f;
+  EXPECT_EQ(f.windowTitle(), "                           AVVERTENZA - WARNING");
+  EXPECT_EQ(f.Command1->text(), "Accetto");
+  EXPECT_EQ(f.Command2->text(), "Non Accetto");
+  EXPECT_TRUE(f.Command1->isDefault());
+  EXPECT_TRUE(f.Text2->isReadOnly());
+  EXPECT_TRUE(f.Text2->toPlainText().contains("non usare questo software"));
+}
+
+TEST_F(Window, DecliningEndsWithoutTouchingTheEngine) {
+  for (const bool escape : {false, true}) {
+    s.exit.codes.clear();
+    Form2 f;
+    f.show();
+    if (escape)
+      QTest::keyClick(&f, Qt::Key_Escape);
+    else
+      QTest::mouseClick(f.Command2, Qt::LeftButton);
+    EXPECT_EQ(s.exit.codes, std::vector<int>{0});
+    EXPECT_EQ(f.mainWindow(), nullptr);
+    EXPECT_FALSE(BASS_ChannelIsActive(1));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);  // never initialised
+    EXPECT_TRUE(s.messages.shown.empty());
+  }
+}
+
+TEST_F(Window, ReturnAcceptsAndOpensTheMainWindow) {
+  Form2 f;
+  f.show();
+  QTest::keyClick(f.Command1, Qt::Key_Return);
+  ASSERT_NE(f.mainWindow(), nullptr);
+  frmMain* w = f.mainWindow();
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_TRUE(w->windowTitle().startsWith(" ORIVEL VOCAL REMOVER - Karaoke Recorder  v1.0    "));
+  EXPECT_FALSE(w->Meff->isEnabled());
+  EXPECT_EQ(w->Meff->actions().size(), 5);
+  EXPECT_EQ(BASS_GetVolume(), 100u);  // the engine runs
+  EXPECT_EQ(w->player->streamFlags, BASS_SAMPLE_FLOAT);
+  EXPECT_TRUE(QFileInfo(home.path().c_str()).isDir());
+  delete w;
+}
+
+struct StartFailure {
+  const char* name;
+  bool mainPresent, fxPresent;
+  DWORD mainVersion, fxVersion;
+  const char* title;
+  const char* text;
+};
+
+class StartUpCheck : public Window, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(StartUpCheck, FailureShowsItsBoxAndEnds) {
+  const StartFailure& f = GetParam();
+  s.engine.mainPresent = f.mainPresent;
+  s.engine.fxPresent = f.fxPresent;
+  s.engine.main = f.mainVersion;
+  s.engine.fx = f.fxVersion;
+  frmMain* w = accept();
+  ASSERT_NE(w, nullptr);
+  EXPECT_FALSE(w->isVisible());
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].style, 16);
+  EXPECT_EQ(s.messages.shown[0].title, f.title);
+  EXPECT_EQ(s.messages.shown[0].text, f.text);
+  EXPECT_EQ(s.exit.codes.size(), 1u);
+  delete w;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, StartUpCheck,
+    ::testing::Values(
+        StartFailure{"NoEngine", false, true, 2, 2, "BASS.DLL", "BASS.DLL does not exists"},
+        StartFailure{"EngineOnePointNine", true, true, 1 | (9u << 16), 2, "BASS.DLL",
+                     "Error: BASS version 2.0 or greater was not loaded"},
+        StartFailure{"EngineOnePointZero", true, true, 1, 2, "BASS.DLL",
+                     "Error: BASS version 2.0 or greater was not loaded"},
+        StartFailure{"NoEffects", true, false, 2, 2, "BASS_FX.DLL", "BASS_FX.DLL does not exists!"},
+        StartFailure{"EffectsTwoPointOne", true, true, 2 | (1u << 16), 2 | (1u << 16),
+                     "BASS_FX.DLL", "Error: BASS_FX version 2.0 was not loaded"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Window, EngineTwoPointOneIsAccepted) {
+  s.engine.main = 2 | (1u << 16);
+  frmMain* w = accept();
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(s.messages.shown.empty());
+  delete w;
+}
+
+TEST_F(Window, OutputThatCannotOpenGivesTheEngineErrorBox) {
+  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+  setenv("PULSE_SERVER", "unix:/nonexistent/pulse", 1);
+  frmMain* w = accept();
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  unsetenv("PULSE_SERVER");
+  ASSERT_NE(w, nullptr);
+  EXPECT_FALSE(w->isVisible());
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].style, 48);
+  EXPECT_EQ(s.messages.shown[0].title, "Error");
+  EXPECT_TRUE(s.messages.shown[0].text.startsWith(
+      "Couldn't Initialize Digital Output\n\nBASS Error Code: "));
+  EXPECT_TRUE(s.messages.shown[0].text.contains("\nBASS_FX Error Code: "));
+  EXPECT_EQ(s.exit.codes.size(), 1u);
+  delete w;
+}
+
+TEST_F(Window, UnexpectedLoadErrorIsReportedWithItsNumber) {
+  setenv("ORIVELR_TEST_LOAD_ERROR", "91", 1);
+  frmMain* w = accept();
+  unsetenv("ORIVELR_TEST_LOAD_ERROR");
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].style, 16);
+  EXPECT_EQ(s.messages.shown[0].text, "Unanticipated error number91 occurred: test error");
+  EXPECT_EQ(s.exit.codes.size(), 1u);
+  delete w;
+}
+
+TEST_F(Window, ControlsStartAsDesigned) {
+  frmMain* w = accept();
+  EXPECT_EQ(w->Chkrem->text(), "  Vocal  Remover   ");
+  EXPECT_EQ(w->Chkcmp->text(), "Compr");
+  EXPECT_EQ(w->Chklow->text(), "BassBoost");
+  EXPECT_EQ(w->chkEqualizer->text(), "Peaking Equalizer");
+  EXPECT_EQ(w->findChild<QGroupBox*>("frameAudioPlayer")->title(),
+            "             Audio Player          ");
+  EXPECT_EQ(w->findChild<QGroupBox*>("Frame4")->title(),
+            "40  100   200   1.5k  3k    4k    5k    8k  ");
+  EXPECT_EQ(w->vcompr[0]->toolTip(), "Gain Audio");
+  EXPECT_EQ(w->Slider3[0]->toolTip(), "BassBooster");
+  EXPECT_EQ(w->Cmdplw->toolTip(), "Audio Play");
+  EXPECT_EQ(w->cmdstw->toolTip(), "Stop Audio");
+  EXPECT_EQ(w->vcompr[0]->value(), 10);
+  EXPECT_EQ(w->Slider3[0]->value(), 10);
+  EXPECT_EQ(w->SliderPosition->maximum(), 10000);
+  EXPECT_EQ(w->SliderBalance->minimum(), -100);
+  const std::array<int, 8> vseq = {0, 4, 4, 10, 10, 10, 10, 3};
+  const std::array<int, 8> veq1 = {0, 0, 9, 19, 19, 19, 19, 19};
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(w->vseq[i]->value(), vseq[i]);
+    EXPECT_EQ(w->vseq[i]->maximum(), 19);
+    EXPECT_EQ(w->vseq[i]->objectName(), QString("vseq_%1").arg(i));
+    EXPECT_EQ(w->Veq1[i]->value(), veq1[i]);
+  }
+  EXPECT_EQ(w->menuwave->text(), "&Open Wave Mp3 File");
+  EXPECT_EQ(w->MnuExit->text(), "E&xit");
+  EXPECT_EQ(w->MnuFile->title(), "&File");
+  delete w;
+}
+
+TEST_F(Window, ChoosingASongPreparesANewTake) {
+  frmMain* w = accept();
+  QFile take(app::workFile("NEWWAVE.WAV"));
+  ASSERT_TRUE(take.open(QIODevice::WriteOnly));
+  take.close();
+  const QString song = stereoSong();
+  choose(w, song);
+  ASSERT_EQ(s.files.requests.size(), 1u);
+  EXPECT_EQ(s.files.requests[0].filter, "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3");
+  EXPECT_EQ(s.files.requests[0].defaultSuffix, ".mpl");
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
+  EXPECT_FALSE(w->cmdstw->isEnabled());
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_TRUE(w->cmdrec->isEnabled());  // by abilita
+  EXPECT_EQ(w->LabelSongLength->text(), song);
+  EXPECT_FALSE(w->MnuFile->isEnabled());
+  EXPECT_TRUE(w->audioSong);
+  EXPECT_FALSE(take.exists());
+  delete w;
+}
+
+TEST_F(Window, CancellingTheDialogChangesNothing) {
+  frmMain* w = accept();
+  w->menuwave->trigger();  // no answer queued: cancel
+  EXPECT_FALSE(w->Cmdplw->isEnabled());
+  EXPECT_TRUE(w->MnuFile->isEnabled());
+  EXPECT_FALSE(w->audioSong);
+  delete w;
+}
+
+TEST_F(Window, NameEndingInMplKeepsTheOldTake) {
+  frmMain* w = accept();
+  QFile take(app::workFile("NEWWAVE.WAV"));
+  ASSERT_TRUE(take.open(QIODevice::WriteOnly));
+  take.close();
+  choose(w, QString::fromStdString((home / "typed.mpl").string()));
+  EXPECT_TRUE(take.exists());
+  EXPECT_FALSE(w->cmdrec->isEnabled());
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
+  delete w;
+}
+
+TEST_F(Window, PlayAndStopSetTheButtonsAndMenus) {
+  frmMain* w = accept();
+  choose(w, stereoSong());
+  QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
+  EXPECT_FALSE(w->Cmdplw->isEnabled());
+  EXPECT_TRUE(w->cmdstw->isEnabled());
+  EXPECT_FALSE(w->cmdrec->isEnabled());
+  EXPECT_FALSE(w->MnuFile->isEnabled());
+  EXPECT_EQ(BASS_ChannelIsActive(w->player->mainStream), BASS_ACTIVE_PLAYING);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->SliderPosition->value() > 0; }, 3000));
+  EXPECT_EQ(w->lblTime->text(), "00:20");
+  EXPECT_TRUE(w->Label5->text().startsWith("00:0"));
+  QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
+  EXPECT_TRUE(w->cmdstw->isEnabled());
+  EXPECT_TRUE(w->cmdrec->isEnabled());
+  EXPECT_TRUE(w->MnuFile->isEnabled());
+  EXPECT_TRUE(w->Meff->isEnabled());
+  EXPECT_EQ(BASS_ChannelIsActive(w->player->mainStream), 0u);
+  w->tmrPlaybackPosition_Timer();
+  EXPECT_EQ(w->SliderPosition->value(), 0);
+  EXPECT_EQ(w->lblTrackPosition->text(), "");
+  delete w;
+}
+
+TEST_F(Window, SecondPlayFreesTheFirstStreams) {
+  frmMain* w = accept();
+  choose(w, stereoSong());
+  w->Cmdplw_Click();
+  const HSTREAM first = w->player->mainStream;
+  w->Cmdplw_Click();
+  EXPECT_NE(w->player->mainStream, first);
+  EXPECT_EQ(BASS_ChannelIsActive(first), 0u);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+  delete w;
+}
+
+TEST_F(Window, RemoverClickSetsSlidersAndTheEngineRecords) {
+  frmMain* w = accept();
+  choose(w, stereoSong());
+  w->Cmdplw_Click();
+  QTest::mouseClick(w->Chkrem, Qt::LeftButton);
+  EXPECT_TRUE(w->Chkrem->isChecked());
+  EXPECT_EQ(w->vcompr[0]->value(), 8);
+  EXPECT_EQ(w->Slider3[0]->value(), 8);
+  EXPECT_TRUE(w->Slider3[0]->isEnabled());
+  FxCompressor c{};
+  ASSERT_TRUE(BASS_FX_DSP_GetParameters(w->player->mainStream, kFxCompressor, &c));
+  EXPECT_EQ(c.gain, 2.0f);
+  FxChannelGain g{};
+  ASSERT_TRUE(BASS_FX_DSP_GetParameters(w->player->boostStream, kFxChannelGain, &g));
+  EXPECT_FLOAT_EQ(g.left, 0.2f);
+  // A slider moved (here from code) runs its change handler: band 3 goes to +10 dB.
+  w->vseq[3]->setValue(0);
+  EqBand b{};
+  b.band = 3;
+  ASSERT_TRUE(BASS_FX_DSP_GetParameters(w->player->mainStream, kFxPeakingEq, &b));
+  EXPECT_EQ(b.gain, 10.0f);
+  // The scroll bars apply on their change, as the thumb is released.
+  w->Veq1[5]->setValue(10);
+  b.band = 5;
+  ASSERT_TRUE(BASS_FX_DSP_GetParameters(w->player->boostStream, kFxPeakingEq, &b));
+  EXPECT_EQ(b.gain, 0.0f);
+  QTest::mouseClick(w->Chkrem, Qt::LeftButton);
+  EXPECT_EQ(w->vcompr[0]->value(), 10);
+  EXPECT_EQ(w->Slider3[0]->value(), 10);
+  EXPECT_FALSE(w->Slider3[0]->isEnabled());
+  EXPECT_FALSE(BASS_FX_DSP_GetParameters(w->player->mainStream, kFxCompressor, &c));
+  delete w;
+}
+
+TEST_F(Window, BalanceMovesOnlyTheSecondStream) {
+  frmMain* w = accept();
+  choose(w, stereoSong());
+  w->Cmdplw_Click();
+  w->SliderBalance->setValue(-100);
+  int mainPan = 1, boostPan = 1;
+  BASS_ChannelGetAttributes(w->player->mainStream, nullptr, nullptr, &mainPan);
+  BASS_ChannelGetAttributes(w->player->boostStream, nullptr, nullptr, &boostPan);
+  EXPECT_EQ(mainPan, 0);
+  EXPECT_EQ(boostPan, -100);
+  delete w;
+}
+
+TEST_F(Window, MonoSongIsRefusedByTheRemover) {
+  frmMain* w = accept();
+  const auto mono = home / "mono.wav";
+  testaudio::writeWav(mono, testaudio::makeAudio(44100, 1, 44100, [](int64_t f, int) {
+                        return testaudio::sine(440, 0.3, f, 44100);
+                      }));
+  choose(w, QString::fromStdString(mono.string()));
+  w->Cmdplw_Click();
+  QTest::mouseClick(w->Chkrem, Qt::LeftButton);
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].title, "OrivelRemover");
+  EXPECT_EQ(s.messages.shown[0].text, "Only Stereo ");
+  EXPECT_EQ(s.messages.shown[0].style, 16);
+  EXPECT_EQ(w->vcompr[0]->value(), 10);
+  delete w;
+}
+
+TEST_F(Window, SongThatCannotLoadLeavesThePlayingState) {
+  frmMain* w = accept();
+  const auto bad = home / "bad.mp3";
+  testaudio::run("head -c 4000 /dev/urandom > '" + bad.string() + "'");
+  choose(w, QString::fromStdString(bad.string()));
+  w->Cmdplw_Click();
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].title, "Error");
+  EXPECT_TRUE(s.messages.shown[0].text.startsWith("Selected file couldn't be loaded!\n\n"));
+  EXPECT_EQ(w->LabelSongLength->text(), "click here to open a file & play it...");
+  EXPECT_FALSE(w->Cmdplw->isEnabled());
+  EXPECT_TRUE(w->cmdstw->isEnabled());
+  w->cmdstw_Click();
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
+  delete w;
+}
+
+TEST_F(Window, ExitStopsTheEngineAndEnds) {
+  frmMain* w = accept();
+  choose(w, stereoSong());
+  w->Cmdplw_Click();
+  w->MnuExit->trigger();
+  EXPECT_EQ(s.exit.codes, std::vector<int>{0});
+  EXPECT_FALSE(BASS_GetVolume() <= 100);  // freed: the engine answers no more
+  delete w;
+}
+
+struct Hms {
+  long seconds;
+  const char* text;
+};
+class Seconds2HMSCases : public ::testing::TestWithParam<Hms> {};
+TEST_P(Seconds2HMSCases, Text) {
+  EXPECT_EQ(Seconds2HMS(GetParam().seconds), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(Times, Seconds2HMSCases,
+                         ::testing::Values(Hms{0, "00:00"}, Hms{59, "00:59"}, Hms{61, "01:01"},
+                                           Hms{3599, "59:59"}, Hms{3600, "01:00:00"},
+                                           Hms{3725, "01:02:05"}, Hms{360000, "00:00:00"}));
+
+}  // namespace
