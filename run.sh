@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and starts orivelR: installs what is missing, builds (in $BUILD_DIR,
-# default build/), then starts the window program. Until the window program exists, it plays
-# the demo song through the offline renderer with the vocal remover on, to the default output.
-# Arguments go to the program.
+# default build/), makes a demo song in the work folder, then starts the window program. On a
+# machine without a display it plays the demo song through the offline renderer with the vocal
+# remover on, to the default output. Arguments go to the window program.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 
@@ -32,16 +32,19 @@ if no_sound_here; then
   eval "$(scripts/sound-server.sh env)"
 fi
 
+demo=$home/DEMO.wav
+if [[ ! -f "$demo" ]]; then
+  echo "run.sh: making the demo song $demo" >&2
+  scripts/make-demo-song.sh "$demo"
+fi
+
 status=0
-if [[ -x "$build/app/orivelR" ]]; then
+if [[ -x "$build/app/orivelR" && ( -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ) ]]; then
+  echo "run.sh: a song to try: $demo (File > Open Wave Mp3 File)" >&2
   "$build/app/orivelR" "$@" || status=$?
 else
-  demo=$home/DEMO.wav
-  if [[ ! -f "$demo" ]]; then
-    echo "run.sh: making the demo song $demo" >&2
-    scripts/make-demo-song.sh "$demo"
-  fi
+  [[ -x "$build/app/orivelR" ]] && echo "run.sh: no display here; playing the demo without the window" >&2
   echo "run.sh: playing $demo with the vocal remover on" >&2
-  "$build/tools/orivelR-cli" render "$demo" --remover --play "$@" || status=$?
+  "$build/tools/orivelR-cli" render "$demo" --remover --play || status=$?
 fi
 exit "$status"

@@ -5,3 +5,11 @@ add_executable(test_frmMain ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain.cpp
 target_include_directories(test_frmMain PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_frmMain PRIVATE app testsupport Qt6::Test GTest::gtest)
 gtest_discover_tests(test_frmMain)
+
+# The window through the private sound server of ./test.sh.
+add_executable(test_window_sound ${CMAKE_CURRENT_SOURCE_DIR}/app/test_window_sound.cpp
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+target_include_directories(test_window_sound PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_link_libraries(test_window_sound PRIVATE app testsupport Qt6::Test GTest::gtest)
+gtest_discover_tests(test_window_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server
+                     ENVIRONMENT ORIVELR_TEST_REAL_SOUND=1)

@@ -1,0 +1,121 @@
+// The main window through the real sound server: the remover checked while a song plays takes
+// the centre away at once, as heard on the sink's monitor.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "AppTestSupport.h"
+#include "Form2.h"
+#include "TestAudio.h"
+#include "frmMain.h"
+
+using testaudio::Audio;
+
+namespace {
+
+bool serverUp() {
+  return testaudio::run("pactl info > /dev/null 2>&1") == 0;
+}
+
+// Amplitude of `hz` in a Hann-windowed stretch of one channel centred on `at`.
+double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
+  double re = 0, im = 0, norm = 0;
+  for (int64_t i = 0; i < width; ++i) {
+    const int64_t f = at - width / 2 + i;
+    if (f < 0 || f >= a.frames()) continue;
+    const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(width));
+    const double ph = 2 * std::numbers::pi * hz * double(f) / a.rate;
+    re += w * a.at(f, ch) * std::cos(ph);
+    im += w * a.at(f, ch) * std::sin(ph);
+    norm += w;
+  }
+  return 2 * std::sqrt(re * re + im * im) / norm;
+}
+
+TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
+  if (!serverUp()) {
+    if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)";
+    GTEST_SKIP() << "no sound server: run through ./test.sh";
+  }
+  testaudio::TempDir home;
+  setenv("ORIVELR_HOME", home.path().c_str(), 1);
+  apptest::InstalledServices s;
+  // A short burst on the left marks the song's first frame; then a centre voice at 440 Hz
+  // and a tone on each side.
+  const auto song = home / "song.wav";
+  testaudio::writeWav(song,
+                      testaudio::makeAudio(44100, 2, 44100 * 6,
+                                           [](int64_t f, int c) {
+                                             if (f < 200) return c ? 0.0f : 0.5f;
+                                             return testaudio::sine(440, 0.2, f, 44100) +
+                                                    testaudio::sine(c ? 1500 : 1000, 0.1, f, 44100);
+                                           }),
+                      testaudio::Format::F32);
+  testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+
+  Form2 warning;
+  warning.show();
+  QTest::mouseClick(warning.Command1, Qt::LeftButton);
+  frmMain* w = warning.mainWindow();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(w->isVisible()) << "start-up failed";
+  s.files.answers.push_back(QString::fromStdString(song.string()));
+  w->menuwave->trigger();
+
+  const auto rec = home / "heard.wav";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execlp("parecord", "parecord", "--device=@DEFAULT_MONITOR@", "--rate=44100", "--channels=2",
+           "--format=float32le", "--file-format=wav", rec.c_str(), nullptr);
+    _exit(127);
+  }
+  QTest::qWait(500);
+  QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
+  QTest::qWait(2000);
+  const int64_t clickedAt = int64_t(BASS_ChannelGetPosition(w->player->mainStream) / 8);
+  QTest::mouseClick(w->Chkrem, Qt::LeftButton);
+  QTest::qWait(1500);
+  QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+  QTest::qWait(300);
+  kill(pid, SIGINT);
+  waitpid(pid, nullptr, 0);
+  delete w;
+
+  const Audio heard = testaudio::readAudio(rec);
+  int64_t start = -1;
+  for (int64_t f = 0; f < heard.frames() && start < 0; ++f)
+    if (heard.at(f, 0) > 0.25f) start = f;
+  ASSERT_GE(start, 0) << "the song was not heard";
+  // Where the centre goes: the first moment the voice falls below half its level.
+  const int64_t width = 882;  // 20 ms
+  int64_t gone = -1;
+  for (int64_t f = start + 22050; f + width < heard.frames() && gone < 0; f += 44)
+    if (toneAt(heard, 0, 440, f, width) < 0.1) gone = f;
+  ASSERT_GE(gone, 0) << "the voice never went";
+  const int64_t songFrameGone = gone - start;
+  std::printf("centre gone %+.1f ms from the song position at the click\n",
+              double(songFrameGone - clickedAt) * 1000.0 / 44100);
+  // Within one 512-frame block of the click, give or take half the analysis window.
+  EXPECT_GE(songFrameGone, clickedAt - width / 2);
+  EXPECT_LE(songFrameGone, clickedAt + 512 + width / 2)
+      << "the centre went " << (songFrameGone - clickedAt) * 1000 / 44100 << " ms after the click";
+  // Afterwards the centre stays cancelled and the sides are kept.
+  const int64_t after = gone + 22050;
+  EXPECT_NEAR(toneAt(heard, 0, 440, start + 44100, 8820), 0.2, 0.02);  // before: all there
+  EXPECT_LT(toneAt(heard, 0, 440, after, 8820), 0.05);
+  EXPECT_GT(toneAt(heard, 0, 1000, after, 8820), 0.03);
+  EXPECT_GT(toneAt(heard, 1, 1500, after, 8820), 0.03);
+  unsetenv("ORIVELR_HOME");
+}
+
+}  // namespace
