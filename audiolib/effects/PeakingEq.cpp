@@ -1,5 +1,6 @@
 #include "effects/PeakingEq.h"
 
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -18,6 +19,21 @@ bool validBand(const EqBand& b) {
 // States below this (some 400 dB under full scale) are cleared at the end of a block, so that
 // a decaying filter never reaches subnormal numbers.
 constexpr double kTiny = 1e-20;
+
+double flushTiny(double z) {
+  return std::fabs(z) < kTiny ? 0.0 : z;
+}
+
+uint32_t floatBits(float v) {
+  return std::bit_cast<uint32_t>(v);
+}
+
+// True when every sample is +0.0 (a -0.0 would come out of the filter as +0.0).
+bool allZeroBits(const float* p, size_t n) {
+  uint32_t any = 0;
+  for (size_t i = 0; i < n; ++i) any |= floatBits(p[i]);
+  return any == 0;
+}
 
 }  // namespace
 
@@ -77,35 +93,74 @@ void PeakingEq::recompute(const Settings& s) {
     if (!std::isfinite(q.b0) || !std::isfinite(q.b1) || !std::isfinite(q.b2) ||
         !std::isfinite(q.a1) || !std::isfinite(q.a2))
       continue;
-    coeffs_[size_t(i)] = q;
+    activeCoeffs_[size_t(activeCount_)] = q;
     active_[size_t(activeCount_++)] = i;
   }
 }
 
 void PeakingEq::process(float* frames, size_t count) {
   if (mailbox_.fetch(current_)) recompute(current_);
-  if (activeCount_ == 0) return;
-  const size_t ch = size_t(channels_);
-  for (size_t f = 0; f < count; ++f, frames += ch) {
-    for (size_t c = 0; c < ch; ++c) {
-      double x = frames[c];
-      for (int k = 0; k < activeCount_; ++k) {
-        const int i = active_[size_t(k)];
-        const Biquad& q = coeffs_[size_t(i)];
-        auto& z = state_[size_t(i) * ch + c];
-        // Transposed direct form II.
-        const double y = q.b0 * x + z[0];
-        z[0] = q.b1 * x - q.a1 * y + z[1];
-        z[1] = q.b2 * x - q.a2 * y;
-        x = y;
-      }
-      frames[c] = float(x);
+  if (activeCount_ == 0 || count == 0) return;
+  if (channels_ == 2)
+    processStereo(frames, count);
+  else
+    processChannels(frames, count);
+}
+
+void PeakingEq::processStereo(float* frames, size_t count) {
+  StereoCascadeState st;
+  bool atRest = true;
+  for (int k = 0; k < activeCount_; ++k) {
+    for (size_t c = 0; c < 2; ++c) {
+      const auto& z = state_[size_t(active_[size_t(k)]) * 2 + c];
+      st.z0[2 * k + int(c)] = z[0];
+      st.z1[2 * k + int(c)] = z[1];
+      atRest = atRest && z[0] == 0.0 && z[1] == 0.0;
     }
   }
+  // The filter is linear: silence into a filter at rest is silence out, bit for bit.
+  if (atRest && allZeroBits(frames, 2 * count)) return;
+  stereoCascade(frames, count, activeCoeffs_.data(), activeCount_, st);
   for (int k = 0; k < activeCount_; ++k) {
-    for (size_t c = 0; c < ch; ++c) {
-      for (double& z : state_[size_t(active_[size_t(k)]) * ch + c])
-        if (std::fabs(z) < kTiny) z = 0.0;
+    for (size_t c = 0; c < 2; ++c) {
+      auto& z = state_[size_t(active_[size_t(k)]) * 2 + c];
+      z[0] = flushTiny(st.z0[2 * k + int(c)]);
+      z[1] = flushTiny(st.z1[2 * k + int(c)]);
+    }
+  }
+}
+
+void PeakingEq::processChannels(float* frames, size_t count) {
+  const size_t ch = size_t(channels_);
+  const int n = activeCount_;
+  std::array<std::array<double, 2>, kMaxBands> z;
+  for (size_t c = 0; c < ch; ++c) {
+    bool atRest = true;
+    for (int k = 0; k < n; ++k) {
+      z[size_t(k)] = state_[size_t(active_[size_t(k)]) * ch + c];
+      atRest = atRest && z[size_t(k)][0] == 0.0 && z[size_t(k)][1] == 0.0;
+    }
+    if (atRest) {
+      bool silent = true;
+      for (size_t f = 0; f < count && silent; ++f) silent = floatBits(frames[f * ch + c]) == 0;
+      if (silent) continue;
+    }
+    for (size_t f = 0; f < count; ++f) {
+      double x = frames[f * ch + c];
+      for (int k = 0; k < n; ++k) {
+        const Biquad& q = activeCoeffs_[size_t(k)];
+        auto& [z1, z2] = z[size_t(k)];
+        // Transposed direct form II.
+        const double y = q.b0 * x + z1;
+        z1 = q.b1 * x - q.a1 * y + z2;
+        z2 = q.b2 * x - q.a2 * y;
+        x = y;
+      }
+      frames[f * ch + c] = float(x);
+    }
+    for (int k = 0; k < n; ++k) {
+      auto& dst = state_[size_t(active_[size_t(k)]) * ch + c];
+      dst = {flushTiny(z[size_t(k)][0]), flushTiny(z[size_t(k)][1])};
     }
   }
 }

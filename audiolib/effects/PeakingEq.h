@@ -10,12 +10,13 @@
 #include "Effect.h"
 #include "ParamMailbox.h"
 #include "bass.h"
+#include "effects/BiquadCascade.h"
 
 namespace audiolib {
 
 class PeakingEq final : public Effect {
  public:
-  static constexpr int kMaxBands = 16;
+  static constexpr int kMaxBands = kMaxCascade;
 
   PeakingEq();
   void prepare(int sampleRate, int channels) override;
@@ -31,20 +32,19 @@ class PeakingEq final : public Effect {
     uint32_t used;  // bit i: band i has a record
     std::array<EqBand, kMaxBands> bands;
   };
-  struct Biquad {
-    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-  };
-
   void recompute(const Settings& s);
+  void processStereo(float* frames, size_t count);
+  void processChannels(float* frames, size_t count);
 
   Settings settings_{44100, 0, {}};  // window thread's copy
   ParamMailbox<Settings> mailbox_;
 
-  // Mixing thread's own. state_ holds {z1, z2} per band and channel, sized in prepare().
+  // Mixing thread's own. state_ holds {z1, z2} per band index and channel, sized in prepare();
+  // a block works on copies of the active bands' states in their order.
   int channels_ = 2;
   Settings current_{44100, 0, {}};
-  std::array<Biquad, kMaxBands> coeffs_{};
-  std::array<int, kMaxBands> active_{};  // indices of the bands that change the signal
+  std::array<int, kMaxBands> active_{};           // indices of the bands that change the signal
+  std::array<Biquad, kMaxBands> activeCoeffs_{};  // of active_[k], in the same order
   int activeCount_ = 0;
   std::vector<std::array<double, 2>> state_;
 };
