@@ -12,14 +12,15 @@ int64_t ringCapacity(int rate) {
 }  // namespace
 
 Channel::Channel(DWORD flags_, int rate_, int chans_, DWORD ctype_, int64_t lengthFrames_,
-                 int deviceRate_, bool music_)
+                 int deviceRate_, bool music_, std::unique_ptr<ChannelRenderer> renderer_)
     : flags(flags_),
       rate(rate_),
       chans(chans_),
       ctype(ctype_),
       lengthFrames(lengthFrames_),
       deviceRate(deviceRate_),
-      music(music_) {
+      music(music_),
+      renderer(std::move(renderer_)) {
   scratch_.resize(size_t(kChunkFrames * chans));
   s16_.resize(size_t(kChunkFrames * chans));
   // Room for a whole block plus what one chunk can add after resampling.
@@ -28,7 +29,7 @@ Channel::Channel(DWORD flags_, int rate_, int chans_, DWORD ctype_, int64_t leng
   fifo_.resize(size_t(fifoCapacity_ * chans));
   autofree = flags & BASS_STREAM_AUTOFREE;
   loop = flags & BASS_SAMPLE_LOOP;
-  if (!decodeOnly()) newFeed(0);
+  if (!decodeOnly() && !renderer) newFeed(0);
 }
 
 void Channel::newFeed(int64_t frame) {
@@ -55,7 +56,7 @@ bool Channel::wantsData() const {
 
 void Channel::pickUp() {
   Feed* f = publishedFeed_.load(std::memory_order_acquire);
-  if (f != feed_) {
+  if (f && f != feed_) {
     feed_ = f;
     consumed_ = 0;
     fifoFrames_ = 0;
@@ -93,13 +94,29 @@ void Channel::applyCommand(const AttrCommand& c) {
 bool Channel::render(float* out, int count, bool floatDsp) {
   pickUp();
   slideFinished = false;
-  if (state.load(std::memory_order_relaxed) != BASS_ACTIVE_PLAYING || !feed_) return false;
+  if (state.load(std::memory_order_relaxed) != BASS_ACTIVE_PLAYING || (!feed_ && !renderer))
+    return false;
 
   const bool floatSamples = floatDsp || (flags & BASS_SAMPLE_FLOAT);
   const double ratio = double(deviceRate) / rate;
   bool reachedEnd = false;
   float peakL = 0, peakR = 0;
-  while (fifoFrames_ < count) {
+  while (renderer && fifoFrames_ < count && !reachedEnd) {
+    // Made here, at the device rate: no feed, no resampler.
+    const int64_t want = std::min<int64_t>(kChunkFrames, count - fifoFrames_);
+    const int64_t n = renderer->render(scratch_.data(), want);
+    reachedEnd = n < want;
+    consumed_ += n;
+    chain.process(handle, scratch_.data(), n, chans, floatSamples, s16_.data());
+    for (int64_t f = 0; f < n; ++f) {
+      peakL = std::max(peakL, std::fabs(scratch_[size_t(f * chans)]));
+      peakR = std::max(peakR, std::fabs(scratch_[size_t(f * chans + (chans > 1 ? 1 : 0))]));
+    }
+    std::memcpy(&fifo_[size_t(fifoFrames_ * chans)], scratch_.data(),
+                size_t(n * chans) * sizeof(float));
+    fifoFrames_ += n;
+  }
+  while (!renderer && fifoFrames_ < count) {
     const int64_t need = count - fifoFrames_;
     const int64_t want =
         std::min<int64_t>(kChunkFrames, feed_->resampler ? int64_t(need / ratio) + 2 : need);
@@ -143,9 +160,10 @@ bool Channel::render(float* out, int count, bool floatDsp) {
 
   // Position as heard: what was read, less what still waits in the fifo and the resampler.
   double pending = double(fifoFrames_);
-  if (feed_->resampler) pending += feed_->resampler->delayOutFrames();
-  int64_t pos = feed_->ring.startFrame() + consumed_ - int64_t(pending / ratio);
-  pos = std::max<int64_t>(pos, feed_->ring.startFrame());
+  if (feed_ && feed_->resampler) pending += feed_->resampler->delayOutFrames();
+  const int64_t base = feed_ ? feed_->ring.startFrame() : 0;
+  int64_t pos = base + consumed_ - int64_t(pending / ratio);
+  pos = std::max<int64_t>(pos, base);
   if (loop && lengthFrames > 0) pos %= lengthFrames;
   if (lengthFrames >= 0) pos = std::min(pos, lengthFrames);
   position.store(pos, std::memory_order_relaxed);
@@ -161,7 +179,30 @@ bool Channel::render(float* out, int count, bool floatDsp) {
 
 void Channel::mix(float* out, int count) {
   const bool slidingNow = slideVolOn_ || slidePanOn_;
-  for (int f = 0; f < count; ++f) {
+  int f = 0;
+  if (!slidingNow || slideDone_ >= slideTotal_) {
+    // Steady gains: the same two products per frame, four samples at a time for stereo.
+    const float gl = vol_ * (pan_ > 0 ? 1.0f - pan_ : 1.0f);
+    const float gr = vol_ * (pan_ < 0 ? 1.0f + pan_ : 1.0f);
+    const float* in = fifo_.data();
+    if (chans == 2) {
+      typedef float Quad __attribute__((vector_size(16)));
+      const Quad g = {gl, gr, gl, gr};
+      for (; f + 2 <= count; f += 2) {
+        Quad o, x;
+        std::memcpy(&o, out + 2 * f, sizeof o);
+        std::memcpy(&x, in + 2 * f, sizeof x);
+        o += x * g;
+        std::memcpy(out + 2 * f, &o, sizeof o);
+      }
+    }
+    for (; f < count; ++f) {
+      const float* frame = in + size_t(f * chans);
+      out[2 * f] += frame[0] * gl;
+      out[2 * f + 1] += (chans > 1 ? frame[1] : frame[0]) * gr;
+    }
+  }
+  for (; f < count; ++f) {
     if (slidingNow && slideDone_ < slideTotal_) {
       ++slideDone_;
       const float t = float(slideDone_) / float(slideTotal_);

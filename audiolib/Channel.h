@@ -35,6 +35,16 @@ struct Feed {
   std::unique_ptr<Resampler> resampler;
 };
 
+// Makes a channel's frames on the mixing thread itself (the MIDI synthesizer), in place of
+// frames decoded ahead into a feed. No lock, no allocation, no I/O.
+class ChannelRenderer {
+ public:
+  virtual ~ChannelRenderer() = default;
+  // Writes `count` interleaved frames at the channel's rate and channel count; returns how
+  // many were made: fewer than `count` at the channel's end.
+  virtual int64_t render(float* frames, int64_t count) = 0;
+};
+
 struct AttrCommand {
   enum Kind { Set, Slide } kind = Set;
   float volume = -1;   // 0..1, negative keeps
@@ -52,7 +62,7 @@ struct SyncEntry {
 class Channel {
  public:
   Channel(DWORD flags, int rate, int channels, DWORD ctype, int64_t lengthFrames, int deviceRate,
-          bool music);
+          bool music, std::unique_ptr<ChannelRenderer> renderer = nullptr);
 
   // ---- immutable after creation
   DWORD handle = 0;
@@ -63,6 +73,7 @@ class Channel {
   const int64_t lengthFrames;  // -1 unknown
   const int deviceRate;
   const bool music;
+  const std::unique_ptr<ChannelRenderer> renderer;  // set: frames made while mixing
   std::string path;
   int bytesPerFrame() const { return chans * ((flags & BASS_SAMPLE_FLOAT) ? 4 : 2); }
   bool decodeOnly() const { return flags & BASS_STREAM_DECODE; }

@@ -283,6 +283,20 @@ HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DW
   return h;
 }
 
+HSTREAM BASS_StreamCreateRendered(std::unique_ptr<audiolib::ChannelRenderer> renderer,
+                                  DWORD flags) {
+  Call call;
+  if (!call.ok()) return fail(call.error(), 0u);
+  if (!renderer) return fail(BASS_ERROR_ILLPARAM, 0u);
+  flags = (flags & (BASS_STREAM_AUTOFREE | BASS_SAMPLE_LOOP)) | BASS_SAMPLE_FLOAT;
+  auto channel = std::make_unique<Channel>(flags, call.engine().rate, 2, BASS_CTYPE_STREAM, -1,
+                                           call.engine().rate, false, std::move(renderer));
+  const HSTREAM h = call.engine().add(std::move(channel), nullptr);
+  if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
+  tError = BASS_OK;
+  return h;
+}
+
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
   Call call;
   if (!call.ok()) return fail(call.error(), FALSE);
@@ -293,6 +307,11 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
   if (flags & BASS_SAMPLE_LOOP) c->loop = true;
   Engine& e = call.engine();
   if (c->state.load() == BASS_ACTIVE_PLAYING && !flush) return fail(BASS_OK, TRUE);
+  if (c->renderer) {
+    // A rendered stream starts where its renderer stands; it restarts itself.
+    e.arm(c);
+    return fail(BASS_OK, TRUE);
+  }
   if (flush || c->ended.load()) {
     // From the start; a stream that played to its end starts again too.
     c->state.store(BASS_ACTIVE_STOPPED);

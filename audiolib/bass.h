@@ -8,6 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+namespace audiolib {
+class ChannelRenderer;
+}
 
 using DWORD = uint32_t;
 using QWORD = uint64_t;
@@ -141,6 +146,9 @@ HSTREAM BASS_StreamCreate(DWORD freq, DWORD chans, DWORD flags, STREAMPROC* proc
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
                       DWORD freq);
+// A stream whose float stereo frames at the device rate `renderer` makes while the engine mixes
+// (the MIDI synthesizer). Played, stopped, metered and given DSP like any stream.
+HSTREAM BASS_StreamCreateRendered(std::unique_ptr<audiolib::ChannelRenderer> renderer, DWORD flags);
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags);
 BOOL BASS_StreamFree(HSTREAM handle);
 BOOL BASS_MusicFree(HMUSIC handle);

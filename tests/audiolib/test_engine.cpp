@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "Channel.h"
 #include "ModuleWriter.h"
 #include "TestAudio.h"
 #include "bass.h"
@@ -391,6 +392,40 @@ TEST_F(Engine, DecodingStreamReadsThroughItsChain) {
     total += n;
   }
   EXPECT_EQ(total, 5000u * 4);
+}
+
+}  // namespace
+
+namespace {
+
+// Counts frames out as a ramp and ends after `total` frames.
+class Ramp final : public audiolib::ChannelRenderer {
+ public:
+  explicit Ramp(int64_t total) : total_(total) {}
+  int64_t render(float* frames, int64_t count) override {
+    const int64_t n = std::min(count, total_ - made_);
+    for (int64_t i = 0; i < n; ++i) frames[2 * i] = frames[2 * i + 1] = float(made_ + i) / 65536;
+    made_ += n;
+    return n;
+  }
+
+ private:
+  int64_t total_, made_ = 0;
+};
+
+TEST_F(Engine, RenderedStreamMixesThroughItsChainAndEnds) {
+  const HSTREAM h = BASS_StreamCreateRendered(std::make_unique<Ramp>(5000), 0);
+  ASSERT_NE(h, 0u);
+  ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 0));
+  const FxChannelGain half{0.5f, 0.25f};
+  BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half);
+  ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+  const Audio out = mix(6000);
+  EXPECT_EQ(out.at(4999, 0), 0.5f * 4999 / 65536);
+  EXPECT_EQ(out.at(4999, 1), 0.25f * 4999 / 65536);
+  EXPECT_EQ(out.at(5000, 0), 0.0f);
+  EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
+  EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(5000) * 8);
 }
 
 }  // namespace
