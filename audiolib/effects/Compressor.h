@@ -20,6 +20,13 @@ class Compressor final : public Effect {
   void process(float* frames, size_t count) override;
 
  private:
+  // The limiter has nothing to do in a block that stays within full scale at the make-up
+  // gain; the rest takes the limiter frame by frame.
+  bool quietAtMakeUp(const float* samples, size_t n) const;
+  void scaleByMakeUp(float* samples, size_t n) const;
+  void limitStereo(float* frames, size_t count);
+  void limitChannels(float* frames, size_t count);
+
   // Kept trivial (no member initialisers) for the mailbox's word-wise copy.
   struct Settings {
     uint32_t rate;
@@ -35,7 +42,7 @@ class Compressor final : public Effect {
   Settings current_ = kDefaults;
   double makeUp_ = 1.0;
   double release_ = 0.0;    // per-sample factor of the remaining gain reduction
-  double reduction_ = 1.0;  // the limiter's present gain, 1 = none
+  double remaining_ = 0.0;  // 1 - the limiter's present gain, 0 = none
 };
 
 }  // namespace audiolib
