@@ -1,5 +1,7 @@
 #include "effects/ChannelGain.h"
 
+#include <xmmintrin.h>
+
 #include <cmath>
 
 namespace audiolib {
@@ -33,11 +35,25 @@ bool ChannelGain::getParameters(void* record) const {
 
 void ChannelGain::process(float* frames, size_t count) {
   mailbox_.fetch(gains_);
+  const float l = gains_.left, r = gains_.right;
+  if (l == 1.0f && r == 1.0f) return;  // x * 1 is x
   // A mono stream takes the left gain. Streams with more than two channels take the left gain
   // on even channels and the right one on odd channels, so every left/right pair follows it.
   const size_t ch = size_t(channels_);
-  for (size_t f = 0; f < count; ++f, frames += ch)
-    for (size_t c = 0; c < ch; ++c) frames[c] *= (c & 1) ? gains_.right : gains_.left;
+  if (ch == 1) {
+    for (size_t i = 0; i < count; ++i) frames[i] *= l;
+    return;
+  }
+  const size_t n = count * ch;  // even for an even channel count, so the pairs stay in step
+  size_t i = 0;
+  if (ch % 2 == 0) {
+    const __m128 g = _mm_setr_ps(l, r, l, r);
+    for (; i + 8 <= n; i += 8) {
+      _mm_storeu_ps(frames + i, _mm_mul_ps(_mm_loadu_ps(frames + i), g));
+      _mm_storeu_ps(frames + i + 4, _mm_mul_ps(_mm_loadu_ps(frames + i + 4), g));
+    }
+  }
+  for (; i < n; ++i) frames[i] *= ((i % ch) & 1) ? r : l;
 }
 
 }  // namespace audiolib

@@ -235,6 +235,29 @@ INSTANTIATE_TEST_SUITE_P(Gains, ChannelGains,
                                          std::tuple{2, 1.0f, 0.0f}, std::tuple{2, 0.0f, 0.0f},
                                          std::tuple{1, 0.25f, 3.0f}));
 
+// Every even channel takes the left gain and every odd one the right, whatever the block size
+// and channel count (mono takes the left).
+class ChannelGainLayout : public testing::TestWithParam<std::tuple<int, int64_t>> {};
+
+TEST_P(ChannelGainLayout, PairsFollowLeftAndRight) {
+  const auto [channels, block] = GetParam();
+  auto fx = createEffect(kFxChannelGain);
+  fx->prepare(44100, channels);
+  const FxChannelGain r{0.75f, 1.5f};
+  ASSERT_TRUE(fx->setParameters(&r));
+  const Audio in = noise(44100, channels, 0.05, 0.5);
+  Audio a = in;
+  runBlocks(*fx, a, block);
+  for (int64_t f = 0; f < a.frames(); ++f)
+    for (int c = 0; c < channels; ++c)
+      ASSERT_EQ(a.at(f, c), in.at(f, c) * (c % 2 ? r.right : r.left)) << f << " " << c;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ChannelGainLayout,
+                         testing::Combine(testing::Values(1, 2, 3, 4, 6),
+                                          testing::Values(int64_t(1), int64_t(3), int64_t(5),
+                                                          int64_t(1023))));
+
 TEST(ChannelGain, UnityUntilARecordAndRefusesBadGains) {
   auto fx = createEffect(kFxChannelGain);
   fx->prepare(44100, 2);
@@ -310,6 +333,19 @@ TEST(Compressor, TransparentAtZeroGainBelowFullScaleAndAfterRecovery) {
   const size_t half = a.samples.size() / 2;
   EXPECT_NE(a.samples[0], in.samples[0]);
   EXPECT_TRUE(std::equal(a.samples.begin() + half, a.samples.end(), in.samples.begin() + half));
+}
+
+TEST(Compressor, AfterRecoveryOnlyTheMakeUpGainRemains) {
+  auto fx = limiter(44100, 2.0f, 20.0f);
+  Audio burst = noise(44100, 2, 0.05, 8.0);
+  runBlocks(*fx, burst);
+  const Audio in = noise(44100, 2, 2.0, 0.7);  // 0.7 at +2 dB stays below full scale
+  Audio a = in;
+  runBlocks(*fx, a, 333);
+  const double g = std::pow(10.0, 2.0 / 20.0);
+  EXPECT_NE(a.samples[0], float(double(in.samples[0]) * g));  // still limited at first
+  for (size_t i = a.samples.size() / 2; i < a.samples.size(); ++i)
+    ASSERT_EQ(a.samples[i], float(double(in.samples[i]) * g)) << i;
 }
 
 class MakeUpGain : public testing::TestWithParam<float> {};
