@@ -134,6 +134,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
           ui_->Veq1_4, ui_->Veq1_5, ui_->Veq1_6, ui_->Veq1_7};
   MnuFile = ui_->MnuFile;
   Meff = ui_->Meff;
+  mnutil = ui_->mnutil;
   menuwave = ui_->menuwave;
   MnuExit = ui_->MnuExit;
   MnuExit->setShortcut(QKeySequence::Quit);
@@ -381,13 +382,11 @@ void frmMain::cmdstop_Click() {
 }
 
 void frmMain::dismenu() {
-  MnuFile->setEnabled(false);
-  Meff->setEnabled(false);
+  for (QMenu* m : {MnuFile, mnutil, Meff}) m->setEnabled(false);
 }
 
 void frmMain::enamenu() {
-  MnuFile->setEnabled(true);
-  Meff->setEnabled(true);
+  for (QMenu* m : {MnuFile, mnutil, Meff}) m->setEnabled(true);
 }
 
 void frmMain::tmrPlaybackPosition_Timer() {

@@ -62,6 +62,7 @@ class frmMain : public QMainWindow {
   std::array<QScrollBar*, 8> Veq1;
   QMenu* MnuFile;
   QMenu* Meff;
+  QMenu* mnutil;
   QAction* menuwave;
   QAction* MnuExit;
   QTimer tmrPlaybackPosition;
