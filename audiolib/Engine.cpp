@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "PrefetchDecoder.h"
+
 namespace audiolib {
 
 namespace {
@@ -22,6 +24,14 @@ int64_t nowNs() {
 
 bool inRender() {
   return tInRender;
+}
+
+std::unique_ptr<Decoder> Engine::openDecoder(const std::string& path, int* error) {
+  auto decoder = openStreamDecoder(path, error);
+  // Only compressed songs gain: a PCM file reads faster than two threads can hand it over.
+  if (decoder && device == 0 && decoder->channelType() == BASS_CTYPE_STREAM_MP3)
+    return std::make_unique<PrefetchDecoder>(std::move(decoder));
+  return decoder;
 }
 
 Engine& Engine::get() {
@@ -159,7 +169,7 @@ void Engine::splitReader(Source& s, Channel* reader) {
   own->path = s.path;
   own->flags = s.flags;
   own->decoded = s.decoded;
-  own->decoder = openStreamDecoder(s.path, &error);
+  own->decoder = openDecoder(s.path, &error);
   if (!own->decoder || !own->decoder->seek(s.decoded)) {
     // The file went away: the reader plays what it has and then ends.
     reader->producer()->ring.setEof();
@@ -180,7 +190,7 @@ bool Engine::seek(Channel* c, int64_t frame) {
   if (!s || !s->decoder) return false;
   if (s->readers.size() > 1) {
     int error = 0;
-    auto dec = openStreamDecoder(s->path, &error);
+    auto dec = openDecoder(s->path, &error);
     if (!dec || !dec->seek(frame)) return false;
     auto own = std::make_unique<Source>();
     own->path = s->path;

@@ -68,6 +68,8 @@ class Engine {
   void disarm(Channel* channel);
   // Decoding channels: decode on the caller's thread through the channel's chain.
   int64_t decodeFrames(Channel* channel, float* out, int64_t frames);
+  // A file's stream decoder; rendering on demand, an MP3 decodes ahead on a thread of its own.
+  std::unique_ptr<Decoder> openDecoder(const std::string& path, int* error);
   HDSP newDspHandle() { return nextDsp_++; }
   HSYNC newSyncHandle() { return nextSync_++; }
 

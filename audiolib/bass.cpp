@@ -239,7 +239,7 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     if (h) e.attach(c, shared);
   } else {
     int error = BASS_OK;
-    auto decoder = audiolib::openStreamDecoder(path, &error);
+    auto decoder = e.openDecoder(path, &error);
     if (!decoder) return fail(error, 0u);
     channel =
         std::make_unique<Channel>(flags, decoder->sampleRate(), decoder->channels(),

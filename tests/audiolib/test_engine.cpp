@@ -8,6 +8,7 @@
 
 #include "Channel.h"
 #include "ModuleWriter.h"
+#include "PrefetchDecoder.h"
 #include "TestAudio.h"
 #include "bass.h"
 
@@ -426,6 +427,53 @@ TEST_F(Engine, RenderedStreamMixesThroughItsChainAndEnds) {
   EXPECT_EQ(out.at(5000, 0), 0.0f);
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(5000) * 8);
+}
+
+}  // namespace
+
+namespace {
+
+// Frames numbered in order: frame f holds f on every channel.
+class Counting final : public audiolib::Decoder {
+ public:
+  explicit Counting(int64_t length) : length_(length) {}
+  int sampleRate() const override { return 44100; }
+  int channels() const override { return 2; }
+  int64_t lengthFrames() const override { return length_; }
+  uint32_t channelType() const override { return BASS_CTYPE_STREAM_MP3; }
+  int64_t read(float* out, int64_t frames) override {
+    const int64_t n = std::min(frames, length_ - at_);
+    for (int64_t i = 0; i < n; ++i) out[2 * i] = out[2 * i + 1] = float(at_ + i);
+    at_ += n;
+    return n;
+  }
+  bool seek(int64_t frame) override {
+    if (frame > length_) return false;
+    at_ = frame;
+    return true;
+  }
+
+ private:
+  int64_t length_, at_ = 0;
+};
+
+TEST(Prefetch, ReadsWhatTheDecoderGivesInOrderAcrossSeeks) {
+  audiolib::PrefetchDecoder d(std::make_unique<Counting>(300000));
+  std::vector<float> buf(2 * 5000);
+  int64_t expect = 0;
+  for (int64_t want : {1, 7, 4096, 5000, 3, 4999}) {
+    ASSERT_EQ(d.read(buf.data(), want), want);
+    for (int64_t i = 0; i < want; ++i) ASSERT_EQ(buf[size_t(2 * i + 1)], float(expect + i));
+    expect += want;
+  }
+  ASSERT_TRUE(d.seek(299000));
+  int64_t total = 0, got;
+  while ((got = d.read(buf.data(), 333)) > 0) {
+    ASSERT_EQ(buf[0], float(299000 + total));
+    total += got;
+  }
+  EXPECT_EQ(total, 1000);
+  EXPECT_FALSE(d.seek(300001));
 }
 
 }  // namespace
