@@ -1,0 +1,154 @@
+#include "Lyrics.h"
+
+#include <algorithm>
+#include <array>
+
+namespace midi {
+
+namespace {
+
+using Bytes = std::span<const uint8_t>;
+
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88..8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98..9F
+};
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xC0 | (c >> 6));
+    out += char(0x80 | (c & 0x3F));
+  } else {
+    out += char(0xE0 | (c >> 12));
+    out += char(0x80 | ((c >> 6) & 0x3F));
+    out += char(0x80 | (c & 0x3F));
+  }
+}
+
+int characters(const std::string& utf8) {
+  return int(std::count_if(utf8.begin(), utf8.end(),
+                           [](char ch) { return (uint8_t(ch) & 0xC0) != 0x80; }));
+}
+
+uint8_t at(Bytes b, size_t pos) {
+  return pos < b.size() ? b[pos] : 0;
+}
+
+size_t nextFF(Bytes b, size_t from) {
+  if (from >= b.size()) return std::string::npos;
+  const auto it = std::find(b.begin() + std::ptrdiff_t(from), b.end(), uint8_t(0xFF));
+  return it == b.end() ? std::string::npos : size_t(it - b.begin());
+}
+
+// The text of the candidate event at the FF byte `p` when it is a text of `type`: the length
+// byte's count of bytes (what is there when the data ends first), empty for "@" header lines.
+std::string candidateText(Bytes source, size_t p, uint8_t type) {
+  if (at(source, p + 1) != type || at(source, p + 3) == '@') return {};
+  const size_t begin = std::min(p + 3, source.size());
+  const size_t length = std::min<size_t>(at(source, p + 2), source.size() - begin);
+  return cp1252ToUtf8(source.subspan(begin, length));
+}
+
+bool hasTexts(Bytes source, uint8_t type) {
+  for (size_t p = nextFF(source, 0); p != std::string::npos; p = nextFF(source, p + 1))
+    if (!candidateText(source, p, type).empty()) return true;
+  return false;
+}
+
+std::string trimSpaces(const std::string& s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+std::string trimLeft(const std::string& s) {
+  const size_t b = s.find_first_not_of(' ');
+  return b == std::string::npos ? std::string{} : s.substr(b);
+}
+
+}  // namespace
+
+std::string cp1252ToUtf8(Bytes bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const uint8_t b : bytes)
+    appendUtf8(out, b >= 0x80 && b < 0xA0 ? char32_t(kCp1252High[b - 0x80]) : char32_t(b));
+  return out;
+}
+
+LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
+  // Karaoke files of today carry their syllables as lyric events and leave FF 01 to headers.
+  const uint8_t type = !hasTexts(source, 0x01) && hasTexts(source, 0x05) ? 0x05 : 0x01;
+
+  LyricTable table;
+  std::vector<size_t> positions;
+  int line = 0;
+  int col = 0;
+  for (size_t p = nextFF(source, 0); p != std::string::npos; p = nextFF(source, p + 1)) {
+    std::string text = candidateText(source, p, type);
+    const std::string t = trimSpaces(text);
+    LyricEvent e;
+    if (t == "\\" || t == "/") {
+      col = 0;
+      text.clear();
+      table.lyricLines.emplace_back();
+      e.line = ++line;
+    } else if (!text.empty() && (text[0] == '/' || text[0] == '\\')) {
+      col = 0;
+      text = trimLeft(text.substr(1));
+      table.lyricLines.push_back(text);
+      e.line = ++line;
+    } else {
+      table.lyricLines[size_t(line)] += text;
+      e.line = line;
+    }
+    e.column = col;
+    e.textLength = characters(text);
+    e.text = std::move(text);
+    col += e.textLength;
+    table.lyricEvents.push_back(std::move(e));
+    positions.push_back(p);
+  }
+
+  // Each event waits for the start of the next one; the last one for its own end.
+  for (size_t k = 0; k < positions.size(); ++k) {
+    LyricEvent& e = table.lyricEvents[k + 1];
+    const uint64_t start = ticks.tickAt(positions[k]);
+    e.tick = k + 1 < positions.size() ? ticks.tickAt(positions[k + 1])
+                                      : start + ticks.followingDelta(positions[k]).value_or(0);
+    e.time = tempo.ticksToMs(e.tick);
+    e.duration = e.time - tempo.ticksToMs(start);
+  }
+  return table;
+}
+
+LyricTable songLyrics(Bytes file, const LyricSource& source) {
+  const Bytes bytes = source.bytes(file);
+  const TickMap ticks =
+      source.kind == LyricSourceKind::WholeFile ? TickMap::ofFile(file) : TickMap::ofTrack(bytes);
+  return GetWords(bytes, ticks, TempoMap::ofFile(file));
+}
+
+int fitFontSize(const std::vector<std::string>& lines, int widthLimit,
+                const std::function<int(const std::string& line, int pointSize)>& textWidth) {
+  constexpr int kStart = 36;
+  if (lines.empty()) return kStart;
+  size_t widest = 0;
+  int widestWidth = textWidth(lines[0], kStart);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const int w = textWidth(lines[i], kStart);
+    if (w > widestWidth) {
+      widest = i;
+      widestWidth = w;
+    }
+  }
+  int size = kStart;
+  while (size > 1 && textWidth(lines[widest], size) >= widthLimit - 10) --size;
+  return size;
+}
+
+}  // namespace midi
