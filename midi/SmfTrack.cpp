@@ -201,10 +201,8 @@ TempoMap TempoMap::ofFile(std::span<const uint8_t> file) {
     const Change& last = map.changes_.back();
     const double ms =
         last.msAt + double(r.tick - last.tick) * last.micros / (1000.0 * map.ticksPerQuarter_);
-    if (r.tick == last.tick)
-      map.changes_.back().micros = r.micros;  // the later of two changes at one tick wins
-    else
-      map.changes_.push_back({r.tick, r.micros, ms});
+    // Of two changes at one tick the later one is found by the lookups and so wins.
+    map.changes_.push_back({r.tick, r.micros, ms});
   }
   return map;
 }
