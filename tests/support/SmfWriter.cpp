@@ -32,10 +32,6 @@ TrackWriter& TrackWriter::noteOn(uint32_t d, int ch, int key, int velocity) {
   return channel(d, uint8_t(0x90 | ch), {uint8_t(key), uint8_t(velocity)});
 }
 
-TrackWriter& TrackWriter::noteOff(uint32_t d, int ch, int key) {
-  return channel(d, uint8_t(0x80 | ch), {uint8_t(key), 0});
-}
-
 TrackWriter& TrackWriter::program(uint32_t d, int ch, int program) {
   return channel(d, uint8_t(0xC0 | ch), {uint8_t(program)});
 }
@@ -68,11 +64,6 @@ TrackWriter& TrackWriter::sysex(uint32_t d, const Bytes& data) {
   const Bytes len = vlq(uint32_t(data.size()));
   bytes_.insert(bytes_.end(), len.begin(), len.end());
   bytes_.insert(bytes_.end(), data.begin(), data.end());
-  return *this;
-}
-
-TrackWriter& TrackWriter::raw(const Bytes& bytes) {
-  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   return *this;
 }
 

@@ -23,7 +23,6 @@ class TrackWriter {
 
   TrackWriter& channel(uint32_t delta, uint8_t status, std::initializer_list<uint8_t> data);
   TrackWriter& noteOn(uint32_t delta, int ch, int key, int velocity);
-  TrackWriter& noteOff(uint32_t delta, int ch, int key);
   TrackWriter& program(uint32_t delta, int ch, int program);
   TrackWriter& controller(uint32_t delta, int ch, int number, int value);
   TrackWriter& meta(uint32_t delta, uint8_t type, const Bytes& data);
@@ -31,7 +30,6 @@ class TrackWriter {
   TrackWriter& text(uint32_t delta, uint8_t type, std::string_view bytes);
   TrackWriter& tempo(uint32_t delta, uint32_t micros);
   TrackWriter& sysex(uint32_t delta, const Bytes& data);  // F0, length, data
-  TrackWriter& raw(const Bytes& bytes);                   // bytes as they are, no delta
   TrackWriter& end(uint32_t delta = 0);
 
   const Bytes& bytes() const { return bytes_; }
