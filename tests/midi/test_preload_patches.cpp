@@ -1,0 +1,71 @@
+// The instrument preload file against its byte table and midicsv's reading of it, and the
+// instrument names of the channel mixer.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <tuple>
+
+#include "Patches.h"
+#include "Preload.h"
+#include "SmfWriter.h"
+#include "TestAudio.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+TEST(PreloadFile, TheTablesBytesReadAs128ProgramChanges) {
+  const auto& b = midi::preloadFileBytes();
+  const std::string head = "MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\1\x80\0"s;
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 23), head);
+  for (int i = 0; i < 128; ++i)
+    EXPECT_EQ(std::tie(b[23 + 3 * i], b[24 + 3 * i], b[25 + 3 * i]), std::tuple(0xC0, i, 1)) << i;
+  EXPECT_EQ(b[23], 0xC0);
+  EXPECT_EQ(b[405], 0x7F);
+  EXPECT_EQ(std::string(b.begin() + 407, b.end()), "\0\xFF\x2F\0"s);
+
+  testaudio::TempDir dir;
+  const auto path = dir / midi::kPreloadFileName;
+  testmidi::writeFile(path, std::vector<uint8_t>(1000, 0x55));  // an older, longer file
+  ASSERT_TRUE(midi::CreateFileTemp(path));
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}),
+            std::vector<uint8_t>(b.begin(), b.end()));
+  // midicsv reads the 128 changes, one per tick, before it runs past the declared chunk.
+  const auto csv = testmidi::midicsv(path);
+  ASSERT_GE(csv.size(), 130u);
+  EXPECT_EQ(std::tuple(csv[0].number(0), csv[0].number(1), csv[0].number(2)), std::tuple(0, 1, 96));
+  for (int i = 0; i < 128; ++i) {
+    const auto& r = csv[size_t(i) + 2];
+    EXPECT_EQ(std::tuple(r.type, r.time, r.number(0), r.number(1)),
+              std::tuple("Program_c", i, 0, i));
+  }
+  EXPECT_FALSE(midi::CreateFileTemp(dir / "no-such-folder" / midi::kPreloadFileName));
+}
+
+class PatchNames : public ::testing::TestWithParam<std::pair<int, std::string>> {};
+
+TEST_P(PatchNames, GetPatchAndTheToolTip) {
+  const auto& [n, name] = GetParam();
+  EXPECT_EQ(midi::GetPatch(n), name);
+  EXPECT_EQ(midi::descrizionestrumenti(n), name.empty() ? std::nullopt : std::optional(name));
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, PatchNames,
+                         ::testing::Values(std::pair(0, "Acoustic Grand"),
+                                           std::pair(1, "Bright Acoustic"),
+                                           std::pair(3, "Honky-Tonk"), std::pair(21, "Accordeon"),
+                                           std::pair(23, "Tango accordeon"),
+                                           std::pair(33, "Electric Bass(finger)"),
+                                           std::pair(40, "Violin"), std::pair(77, "Skakuhachi"),
+                                           std::pair(127, "Gunshot"), std::pair(128, "Percussion"),
+                                           std::pair(129, ""), std::pair(-1, "")));
+
+// The instrument list selects by text, so each name must stand for one program.
+TEST(ProgramNames, AllDistinct) {
+  const auto& names = midi::programNames();
+  EXPECT_EQ(std::set(names.begin(), names.end()).size(), 128u);
+}
+
+}  // namespace
