@@ -22,6 +22,7 @@ struct Row {
 
 struct TableCase {
   std::string name;
+  friend void PrintTo(const TableCase& c, std::ostream* os) { *os << c.name; }
   std::vector<std::string> texts;  // FF 01 events in order; the track ends with FF 2F
   std::vector<std::string> lines;
   std::vector<Row> rows;  // events 1.., the end of track's last
@@ -89,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, LyricTableRules, ::testing::ValuesIn(tableCases
 
 struct TimingCase {
   std::string name;
+  friend void PrintTo(const TimingCase& c, std::ostream* os) { *os << c.name; }
   Bytes song;
   std::string csvType;  // the records that carry the syllables
 };

@@ -21,6 +21,7 @@ namespace {
 
 struct Song {
   std::string name;
+  friend void PrintTo(const Song& c, std::ostream* os) { *os << c.name; }
   Bytes bytes;
 };
 
@@ -108,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Songs, ScannerAgainstMidicsv, ::testing::ValuesIn(clean
 // Where a raw byte search and a parse disagree, the byte rules hold.
 struct FalseHit {
   std::string name;
+  friend void PrintTo(const FalseHit& c, std::ostream* os) { *os << c.name; }
   Bytes track;  // channel index 1 plays a note after these bytes
   int channel, inUse, program, volume, pan;
 };
@@ -192,6 +194,7 @@ TEST(ScannerTiming, NoTempoKeepsPreviousOrFallsBack) {
 // lyric table whose events point into its lines.
 struct Damaged {
   std::string name;
+  friend void PrintTo(const Damaged& c, std::ostream* os) { *os << c.name; }
   Bytes bytes;
   double ticksPerSixteenth;  // 0: only finite and positive
 };
