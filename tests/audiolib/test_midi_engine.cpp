@@ -1,0 +1,633 @@
+// The MIDI sequencer inside the engine, on the render-on-demand device: songs written here as
+// Standard MIDI Files are played through the performance and what comes out of the mix is
+// measured (pitch, onset and end, level), next to the synth's own state as FluidSynth reports
+// it.
+#include <fluidsynth.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "MidiPerformance.h"
+#include "TestAudio.h"
+#include "bass.h"
+
+using audiolib::MidiCollection;
+using audiolib::MidiLoader;
+using audiolib::MidiPerformance;
+using audiolib::MidiSegment;
+using audiolib::MidiSegmentState;
+using testaudio::TempDir;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kOrgan = 16;  // General MIDI Drawbar Organ: holds its level until the note ends
+constexpr int kFlute = 73;  // a strong fundamental, for pitch
+constexpr int kPiano = 0;
+
+// ---- a tiny Standard MIDI File writer ------------------------------------------------------
+
+class Smf {
+ public:
+  explicit Smf(int division = 480, int tracks = 1) : division_(division), tracks_(size_t(tracks)) {}
+
+  Smf& tempo(int64_t tick, int usPerQuarter, int track = 0) {
+    return add(track, tick,
+               {0xFF, 0x51, 0x03, uint8_t(usPerQuarter >> 16), uint8_t(usPerQuarter >> 8),
+                uint8_t(usPerQuarter)});
+  }
+  Smf& program(int ch, int64_t tick, int program, int track = 0) {
+    return add(track, tick, {uint8_t(0xC0 | ch), uint8_t(program)});
+  }
+  Smf& cc(int ch, int64_t tick, int control, int value, int track = 0) {
+    return add(track, tick, {uint8_t(0xB0 | ch), uint8_t(control), uint8_t(value)});
+  }
+  Smf& note(int ch, int key, int64_t tick, int64_t length, int velocity = 100, int track = 0) {
+    add(track, tick, {uint8_t(0x90 | ch), uint8_t(key), uint8_t(velocity)});
+    return add(track, tick + length, {uint8_t(0x80 | ch), uint8_t(key), 0});
+  }
+  // The end-of-track events go at `tick` (or after the last event).
+  Smf& end(int64_t tick) {
+    end_ = tick;
+    return *this;
+  }
+
+  std::vector<uint8_t> bytes() const {
+    std::vector<uint8_t> out;
+    auto put32 = [&](uint32_t v) {
+      for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));
+    };
+    auto put16 = [&](int v) {
+      out.push_back(uint8_t(v >> 8));
+      out.push_back(uint8_t(v));
+    };
+    out.insert(out.end(), {'M', 'T', 'h', 'd'});
+    put32(6);
+    put16(tracks_.size() > 1 ? 1 : 0);
+    put16(int(tracks_.size()));
+    put16(division_);
+    for (auto events : tracks_) {
+      std::stable_sort(events.begin(), events.end(),
+                       [](const Event& a, const Event& b) { return a.tick < b.tick; });
+      std::vector<uint8_t> body;
+      int64_t now = 0;
+      auto delta = [&](int64_t tick) {
+        uint32_t d = uint32_t(tick - now);
+        now = tick;
+        uint8_t buf[5];
+        int n = 0;
+        do {
+          buf[n++] = uint8_t(d & 0x7F);
+          d >>= 7;
+        } while (d);
+        while (n > 1) body.push_back(uint8_t(buf[--n] | 0x80));
+        body.push_back(buf[0]);
+      };
+      for (const Event& e : events) {
+        delta(e.tick);
+        body.insert(body.end(), e.bytes.begin(), e.bytes.end());
+      }
+      delta(std::max(now, end_));
+      body.insert(body.end(), {0xFF, 0x2F, 0x00});
+      out.insert(out.end(), {'M', 'T', 'r', 'k'});
+      put32(uint32_t(body.size()));
+      out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
+  }
+
+ private:
+  struct Event {
+    int64_t tick;
+    std::vector<uint8_t> bytes;
+  };
+  Smf& add(int track, int64_t tick, std::vector<uint8_t> bytes) {
+    tracks_[size_t(track)].push_back({tick, std::move(bytes)});
+    return *this;
+  }
+  int division_;
+  std::vector<std::vector<Event>> tracks_;
+  int64_t end_ = 0;
+};
+
+// ---- a minimal DLS bank: one instrument (bank 0, program 0), one looped sine wave ----------
+
+class Riff {
+ public:
+  Riff& fourcc(const char* id) {
+    b.insert(b.end(), id, id + 4);
+    return *this;
+  }
+  Riff& u16(uint32_t v) {
+    for (int i = 0; i < 2; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    return *this;
+  }
+  Riff& u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    return *this;
+  }
+  Riff& chunk(const char* id, const Riff& body) {
+    fourcc(id).u32(uint32_t(body.b.size()));
+    b.insert(b.end(), body.b.begin(), body.b.end());
+    if (body.b.size() % 2) b.push_back(0);
+    return *this;
+  }
+  Riff& list(const char* outer, const char* type, const Riff& body) {
+    Riff inner;
+    inner.fourcc(type);
+    inner.b.insert(inner.b.end(), body.b.begin(), body.b.end());
+    return chunk(outer, inner);
+  }
+  std::vector<uint8_t> b;
+};
+
+// A sine of exactly 440 Hz at the unity note 69 (A4): 100 samples a period at 44000 Hz.
+std::vector<uint8_t> sineDls() {
+  constexpr int kPeriod = 100, kPeriods = 44, kWaveRate = 44000;
+  Riff data;
+  for (int i = 0; i < kPeriod * kPeriods; ++i)
+    data.u16(uint16_t(int16_t(std::lround(16000 * std::sin(2 * std::numbers::pi * i / kPeriod)))));
+  Riff wsmp;
+  wsmp.u32(20).u16(69).u16(0).u32(0).u32(0).u32(1);  // unity note 69, one loop
+  wsmp.u32(16).u32(0).u32(0).u32(kPeriod * kPeriods);
+  Riff fmt;
+  fmt.u16(1).u16(1).u32(kWaveRate).u32(kWaveRate * 2).u16(2).u16(16);
+  Riff wave;
+  wave.chunk("fmt ", fmt).chunk("wsmp", wsmp).chunk("data", data);
+  Riff pool;
+  pool.list("LIST", "wave", wave);
+
+  Riff rgnh, wlnk;
+  rgnh.u16(0).u16(127).u16(0).u16(127).u16(0).u16(0);
+  wlnk.u16(0).u16(0).u32(1).u32(0);
+  Riff rgn;
+  rgn.chunk("rgnh", rgnh).chunk("wsmp", wsmp).chunk("wlnk", wlnk);
+  Riff lrgn;
+  lrgn.list("LIST", "rgn ", rgn);
+  Riff insh;
+  insh.u32(1).u32(0).u32(0);
+  Riff ins;
+  ins.chunk("insh", insh).list("LIST", "lrgn", lrgn);
+  Riff lins;
+  lins.list("LIST", "ins ", ins);
+
+  Riff colh, ptbl, body;
+  colh.u32(1);
+  ptbl.u32(8).u32(1).u32(0);
+  body.chunk("colh", colh)
+      .list("LIST", "lins", lins)
+      .chunk("ptbl", ptbl)
+      .list("LIST", "wvpl", pool);
+  Riff file;
+  file.list("RIFF", "DLS ", body);
+  return file.b;
+}
+
+// ---- measurements -------------------------------------------------------------------------
+
+using Mono = std::vector<float>;
+
+// Hann-windowed amplitude of `hz` over [from, from + count).
+double amplitudeAt(const Mono& x, double hz, int64_t from, int64_t count) {
+  double re = 0, im = 0, wsum = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(count));
+    const double ph = 2 * std::numbers::pi * hz * double(from + i) / kRate;
+    re += w * x[size_t(from + i)] * std::cos(ph);
+    im += w * x[size_t(from + i)] * std::sin(ph);
+    wsum += w;
+  }
+  return 2 * std::hypot(re, im) / wsum;
+}
+
+// The strongest frequency between lo and hi, to a quarter hertz.
+double strongestFrequency(const Mono& x, double lo, double hi, int64_t from, int64_t count) {
+  double best = lo, bestAmp = -1;
+  for (double f = lo; f <= hi; f += 0.25) {
+    const double a = amplitudeAt(x, f, from, count);
+    if (a > bestAmp) {
+      bestAmp = a;
+      best = f;
+    }
+  }
+  return best;
+}
+
+double rms(const Mono& x, int64_t from, int64_t count) {
+  double s = 0;
+  for (int64_t i = from; i < from + count; ++i) s += double(x[size_t(i)]) * x[size_t(i)];
+  return std::sqrt(s / double(count));
+}
+
+// Seconds where the level (10 ms windows) first rises above and last stays above half the
+// note's held level.
+struct Span {
+  double onset = -1, end = -1;
+};
+Span heldSpan(const Mono& x) {
+  constexpr int64_t kWin = kRate / 100;
+  std::vector<double> level;
+  for (int64_t i = 0; i + kWin <= int64_t(x.size()); i += kWin) level.push_back(rms(x, i, kWin));
+  const double held = *std::max_element(level.begin(), level.end());
+  Span s;
+  for (size_t i = 0; i < level.size(); ++i)
+    if (level[i] > held / 2) {
+      if (s.onset < 0) s.onset = double(i) / 100;
+      s.end = double(i + 1) / 100;
+    }
+  return s;
+}
+
+// VB's CInt: rounds half to even.
+int cint(double v) {
+  return int(std::nearbyint(v));
+}
+
+// ---- fixture ------------------------------------------------------------------------------
+
+class MidiEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr));
+    ASSERT_FALSE(MidiPerformance::defaultSoundFont().empty()) << "no General MIDI sound font";
+    ASSERT_TRUE(perf.InitAudio());
+  }
+  void TearDown() override {
+    perf.CloseDown();
+    BASS_Free();
+  }
+
+  std::string write(const std::vector<uint8_t>& bytes, const std::string& name = "song.mid") {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path.string();
+  }
+  MidiSegment load(const Smf& smf, const std::string& name = "song.mid") {
+    return MidiLoader().LoadSegment(write(smf.bytes(), name));
+  }
+
+  // The left channel of the next `seconds` of the mix, rendered in engine-sized blocks.
+  static Mono mix(double seconds) {
+    const auto frames = int64_t(seconds * kRate);
+    Mono left(static_cast<size_t>(frames));
+    std::vector<float> block(2 * 4096);
+    for (int64_t done = 0; done < frames;) {
+      const int64_t n = std::min<int64_t>(4096, frames - done);
+      EXPECT_EQ(BASS_MixGetData(block.data(), DWORD(n * 8)), DWORD(n * 8));
+      for (int64_t i = 0; i < n; ++i) left[size_t(done + i)] = block[size_t(2 * i)];
+      done += n;
+    }
+    return left;
+  }
+
+  // A held note of `program` on channel 0 from `startBeat` for `beats` (120 bpm, 480 ticks).
+  MidiSegment heldNote(int program, int key, double startBeat, double beats) {
+    Smf smf;
+    smf.program(0, 0, program).note(0, key, int64_t(startBeat * 480), int64_t(beats * 480));
+    return load(smf);
+  }
+
+  TempDir dir;
+  MidiPerformance perf;
+};
+
+TEST_F(MidiEngine, SongIsHeardOnTheMixAndEndsWithItsLastEvent) {
+  MidiSegment song = heldNote(kPiano, 69, 0, 1);  // half a second
+  ASSERT_TRUE(song);
+  const MidiSegmentState state = perf.PlaySegmentEx(song);
+  ASSERT_TRUE(state);
+  EXPECT_TRUE(state.IsPlaying());
+  const Mono heard = mix(0.4);
+  EXPECT_GT(rms(heard, kRate / 20, kRate / 4), 0.002);
+  mix(0.2);
+  EXPECT_FALSE(state.IsPlaying());
+  EXPECT_TRUE(state.HasEnded());
+  EXPECT_EQ(state.GetSeek(), song.GetLength());
+  // The performance stays for the next song: the stream plays on, silent once the notes died.
+  mix(3.0);
+  EXPECT_FALSE(perf.IsSounding());
+  EXPECT_EQ(BASS_ChannelIsActive(perf.stream()), BASS_ACTIVE_PLAYING);
+}
+
+// ---- pitch ------------------------------------------------------------------------------
+
+struct TransposeCase {
+  int semitones;
+};
+
+class Transpose : public MidiEngine, public ::testing::WithParamInterface<TransposeCase> {};
+
+TEST_P(Transpose, NoteSoundsAtTheTransposedPitch) {
+  const int t = GetParam().semitones;
+  ASSERT_TRUE(perf.SendTransposePMSG(0, t));
+  MidiSegment song = heldNote(kFlute, 69, 0, 2);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const Mono x = mix(0.8);
+  const double expected = 440.0 * std::pow(2.0, t / 12.0);
+  const double f = strongestFrequency(x, expected / 1.3, expected * 1.3, kRate / 5, kRate / 2);
+  EXPECT_NEAR(f, expected, expected * 0.004) << "transpose " << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(Semitones, Transpose,
+                         ::testing::Values(TransposeCase{0}, TransposeCase{2}, TransposeCase{-3}),
+                         [](const auto& info) {
+                           const int t = info.param.semitones;
+                           return (t < 0 ? "Down" : "Up") + std::to_string(std::abs(t));
+                         });
+
+// The same drum sounds with all channels transposed; what differs is the synth's modulated
+// reverb, tens of decibels down (another drum would differ as much as it sounds).
+TEST_F(MidiEngine, DrumChannelIsNeverTransposed) {
+  Smf smf;
+  smf.note(9, 56, 0, 240).note(9, 38, 480, 240).end(960);  // cowbell, snare
+  MidiSegment song = load(smf);
+  ASSERT_TRUE(song);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const Mono plain = mix(1.5);
+  for (int ch = 0; ch < 16; ++ch) perf.SendTransposePMSG(ch, 7);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const Mono transposed = mix(1.5);
+  double signal = 0, difference = 0;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    signal += double(plain[i]) * plain[i];
+    difference += double(transposed[i] - plain[i]) * (transposed[i] - plain[i]);
+  }
+  EXPECT_GT(std::sqrt(signal / double(plain.size())), 0.005);
+  EXPECT_LT(difference / signal, 0.01);
+}
+
+// An organ note holds until its note-off reaches the key that sounds: the transposition
+// changed while it sounds must not leave it hanging.
+TEST_F(MidiEngine, NoteEndsOnTheKeyItBeganOn) {
+  MidiSegment song = heldNote(kOrgan, 60, 0, 2);  // one second
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  mix(0.3);
+  ASSERT_TRUE(perf.IsSounding());
+  perf.SendTransposePMSG(0, 5);
+  mix(3.0);
+  EXPECT_FALSE(perf.IsSounding());
+}
+
+// ---- tempo ------------------------------------------------------------------------------
+
+class Tempo : public MidiEngine, public ::testing::WithParamInterface<int> {};
+
+// A note at beat 4 lasting one beat (120 bpm): it starts at 2 s / factor and lasts 0.5 s /
+// factor, with the factor the tempo slider gives.
+TEST_P(Tempo, SongPlaysAtTheSlidersFactor) {
+  const int v = GetParam();
+  const double factor = cint(v * 30.0 / 127) * 2 / 30.0;
+  ASSERT_TRUE(perf.SetMasterTempo(float(factor)));
+  EXPECT_FLOAT_EQ(perf.GetMasterTempo(), float(factor));
+  MidiSegment song = heldNote(kOrgan, 69, 4, 1);
+  const MidiSegmentState state = perf.PlaySegmentEx(song);
+  ASSERT_TRUE(state);
+  const Mono x = mix(2.5 / factor + 1.5);
+  EXPECT_TRUE(state.HasEnded());
+  const Span s = heldSpan(x);
+  EXPECT_NEAR(s.onset, 2.0 / factor, 0.02) << "slider " << v;
+  EXPECT_NEAR(s.end - s.onset, 0.5 / factor, 0.04) << "slider " << v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Slider, Tempo, ::testing::Values(32, 64, 127));
+
+TEST_F(MidiEngine, TempoZeroCrawlsAtTheSlowestRate) {
+  ASSERT_TRUE(perf.SetMasterTempo(0.0f));
+  EXPECT_GT(perf.GetMasterTempo(), 0.0f);
+  EXPECT_LE(perf.GetMasterTempo(), 0.001f);
+  MidiSegment song = heldNote(kOrgan, 69, 4, 1);
+  const MidiSegmentState state = perf.PlaySegmentEx(song);
+  mix(1.0);
+  EXPECT_TRUE(state.IsPlaying());
+  EXPECT_LE(state.GetSeek(), 2);  // a thousandth of a second of the song: 1.5 units
+  ASSERT_TRUE(perf.SetMasterTempo(1.0f));
+  mix(1.0);
+  EXPECT_NEAR(double(state.GetSeek()), 2 * 768, 16);  // two beats more at 120 bpm
+}
+
+// ---- levels and controllers -------------------------------------------------------------
+
+TEST_F(MidiEngine, MasterVolumeScalesTheLevelByItsDecibels) {
+  MidiSegment song = heldNote(kOrgan, 69, 0, 4);
+  ASSERT_TRUE(perf.SetMasterVolume(-900));
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const double quiet = rms(mix(1.0), kRate / 2, kRate / 2);
+  ASSERT_TRUE(perf.SetMasterVolume(1200));
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const double loud = rms(mix(1.0), kRate / 2, kRate / 2);
+  ASSERT_GT(quiet, 1e-4);
+  EXPECT_NEAR(loud / quiet, std::pow(10.0, 2100 / 2000.0), 0.01 * std::pow(10.0, 2100 / 2000.0));
+}
+
+// The file sets the volume at its start and again at beat 1: the user's volume, set after the
+// start, stays; a mute silences the channel; the next song follows its file again.
+TEST_F(MidiEngine, UserVolumeWinsOverTheFilesUntilTheNextSong) {
+  Smf smf;
+  smf.program(0, 0, kOrgan).cc(0, 0, 7, 100).cc(0, 480, 7, 127).note(0, 69, 0, 8 * 480);
+  MidiSegment song = load(smf);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  fluid_synth_t* synth = perf.synth();
+  ASSERT_NE(synth, nullptr);
+  int value = -1;
+  mix(0.1);
+  ASSERT_TRUE(perf.SendMIDIPMSG(0, 0xB0, 7, 40));
+  const Mono before = mix(0.9);  // past beat 1
+  fluid_synth_get_cc(synth, 0, 7, &value);
+  EXPECT_EQ(value, 40);
+
+  ASSERT_TRUE(perf.SendMIDIPMSG(0, 0xB0, 7, 0));
+  const Mono muted = mix(1.5);
+  fluid_synth_get_cc(synth, 0, 7, &value);
+  EXPECT_EQ(value, 0);
+  EXPECT_LT(rms(muted, kRate, kRate / 2), 1e-3 * rms(before, kRate / 2, kRate / 2));
+
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  mix(0.1);
+  fluid_synth_get_cc(synth, 0, 7, &value);
+  EXPECT_EQ(value, 100);
+  mix(0.5);
+  fluid_synth_get_cc(synth, 0, 7, &value);
+  EXPECT_EQ(value, 127);
+}
+
+TEST_F(MidiEngine, UserProgramSurvivesTheFilesLaterProgramChange) {
+  Smf smf;
+  for (int ch : {0, 1})
+    smf.program(ch, 0, kPiano).program(ch, 480, 40).note(ch, 60 + ch, 0, 4 * 480);
+  MidiSegment song = load(smf);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  mix(0.1);
+  ASSERT_TRUE(perf.SendPatchPMSG(0, kOrgan + 3));
+  mix(0.9);  // past the file's change at beat 1
+  int sfont = -1, bank = -1, preset = -1;
+  fluid_synth_get_program(perf.synth(), 0, &sfont, &bank, &preset);
+  EXPECT_EQ(preset, kOrgan + 3);
+  fluid_synth_get_program(perf.synth(), 1, &sfont, &bank, &preset);
+  EXPECT_EQ(preset, 40);  // the channel the user left alone follows the file
+}
+
+// ---- position ---------------------------------------------------------------------------
+
+// Eight beats at 100 bpm and 96 ticks to the quarter: 768 music units a beat, 0.6 s a beat.
+TEST_F(MidiEngine, SeekAndLengthAreMusicTime) {
+  Smf smf(96);
+  smf.tempo(0, 600000).program(0, 0, kOrgan).note(0, 60, 0, 8 * 96);
+  MidiSegment song = load(smf);
+  ASSERT_TRUE(song);
+  EXPECT_EQ(song.division(), 96);
+  EXPECT_EQ(song.GetLength(), 8 * 768);
+
+  MidiSegmentState state = perf.PlaySegmentEx(song);
+  mix(1.2);
+  EXPECT_NEAR(double(state.GetSeek()), 2 * 768, 12);
+  EXPECT_EQ(state.GetSeekHeard(), state.GetSeek());  // no output latency on device 0
+
+  ASSERT_TRUE(song.SetStartPoint(4 * 768));
+  state = perf.PlaySegmentEx(song);
+  EXPECT_EQ(state.GetSeek(), 4 * 768);
+  mix(1.2);
+  EXPECT_NEAR(double(state.GetSeek()), 6 * 768, 12);
+  EXPECT_TRUE(state.IsPlaying());
+  mix(1.3);
+  EXPECT_TRUE(state.HasEnded());
+  EXPECT_EQ(state.GetSeek(), song.GetLength());
+}
+
+TEST_F(MidiEngine, StopSilencesTheNextBlock) {
+  MidiSegment song = heldNote(kOrgan, 69, 0, 8);
+  const MidiSegmentState state = perf.PlaySegmentEx(song);
+  ASSERT_GT(rms(mix(0.5), 0, kRate / 2), 0.005);
+  ASSERT_TRUE(perf.StopEx());
+  const Mono after = mix(1024.0 / kRate);
+  EXPECT_EQ(*std::max_element(after.begin(), after.end(),
+                              [](float a, float b) { return std::fabs(a) < std::fabs(b); }),
+            0.0f);
+  EXPECT_FALSE(state.IsPlaying());
+  EXPECT_FALSE(state.HasEnded());
+}
+
+// ---- sound bank -------------------------------------------------------------------------
+
+// The bank's instrument is a pure sine; the General MIDI piano it replaces is rich in
+// overtones.
+TEST_F(MidiEngine, DlsBankInstrumentIsHeard) {
+  MidiSegment song = heldNote(kPiano, 69, 0, 2);
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const Mono piano = mix(0.6);
+  const MidiCollection bank = MidiLoader().LoadCollection(write(sineDls(), "sine.dls"));
+  ASSERT_TRUE(bank);
+  ASSERT_TRUE(song.ConnectToCollection(bank));
+  ASSERT_TRUE(song.SetStandardMidiFile());
+  ASSERT_TRUE(song.Download(perf));
+  ASSERT_TRUE(perf.PlaySegmentEx(song));
+  const Mono sine = mix(0.6);
+
+  auto overtones = [](const Mono& x) {
+    double sum = 0;
+    for (int h = 2; h <= 5; ++h) sum += amplitudeAt(x, 440.0 * h, kRate / 10, kRate / 4);
+    return sum / amplitudeAt(x, 440.0, kRate / 10, kRate / 4);
+  };
+  EXPECT_GT(amplitudeAt(sine, 440.0, kRate / 10, kRate / 4), 0.01);
+  EXPECT_NEAR(strongestFrequency(sine, 300, 700, kRate / 10, kRate / 4), 440.0, 1.0);
+  EXPECT_LT(overtones(sine), 0.01);
+  EXPECT_GT(overtones(piano), 0.05);
+}
+
+// ---- failures ---------------------------------------------------------------------------
+
+struct BadFile {
+  const char* name;
+  std::vector<uint8_t> bytes;
+};
+
+std::vector<uint8_t> truncated() {
+  auto b = Smf().program(0, 0, 0).note(0, 60, 0, 480).note(0, 62, 480, 480).bytes();
+  b.resize(b.size() - 9);
+  return b;
+}
+std::vector<uint8_t> garbage() {
+  std::vector<uint8_t> b(3000);
+  uint32_t seed = 99;
+  for (auto& c : b) c = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+  return b;
+}
+std::vector<uint8_t> headerOnly() {
+  auto b = Smf().bytes();
+  b.resize(14);
+  return b;
+}
+
+class Unplayable : public MidiEngine, public ::testing::WithParamInterface<BadFile> {};
+
+TEST_P(Unplayable, GivesNoSegmentAndLeavesTheEngineWorking) {
+  MidiSegment bad = MidiLoader().LoadSegment(write(GetParam().bytes));
+  EXPECT_FALSE(bad);
+  EXPECT_EQ(bad.GetLength(), 0);
+  EXPECT_FALSE(bad.Download(perf));
+  const MidiSegmentState none = perf.PlaySegmentEx(bad);
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.GetSeek(), 0);
+  EXPECT_FALSE(none.IsPlaying());
+  // A good song still plays afterwards.
+  const MidiSegmentState good = perf.PlaySegmentEx(heldNote(kPiano, 69, 0, 1));
+  EXPECT_GT(rms(mix(0.3), 0, kRate / 4), 0.005);
+  EXPECT_TRUE(good.IsPlaying());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Unplayable,
+    ::testing::Values(BadFile{"Empty", {}}, BadFile{"Garbage", garbage()},
+                      BadFile{"HeaderOnly", headerOnly()}, BadFile{"TruncatedTrack", truncated()},
+                      BadFile{"NotMidi", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A zero division would never let the player's ticks advance; the file plays at 480 ticks to
+// the quarter instead.
+TEST_F(MidiEngine, ZeroDivisionPlaysAtTheDefaultDivision) {
+  MidiSegment song = load(Smf(0).program(0, 0, kOrgan).note(0, 60, 0, 960));
+  ASSERT_TRUE(song);
+  EXPECT_EQ(song.division(), 480);
+  EXPECT_EQ(song.GetLength(), 2 * 768);
+  const MidiSegmentState state = perf.PlaySegmentEx(song);
+  mix(1.5);
+  EXPECT_TRUE(state.HasEnded());
+}
+
+TEST_F(MidiEngine, NullAndClosedObjectsDoNothing) {
+  EXPECT_FALSE(MidiLoader().LoadSegment((dir / "missing.mid").string()));
+  EXPECT_FALSE(MidiLoader().LoadCollection((dir / "missing.dls").string()));
+  EXPECT_FALSE(MidiLoader().LoadCollection(write(Smf().bytes(), "song.dls")));
+  MidiSegment null;
+  EXPECT_FALSE(null.SetStartPoint(10));
+  EXPECT_FALSE(null.ConnectToCollection(MidiCollection()));
+
+  MidiSegment song = heldNote(kPiano, 60, 0, 1);
+  ASSERT_TRUE(perf.CloseDown());
+  EXPECT_FALSE(perf.CloseDown());
+  EXPECT_FALSE(perf.PlaySegmentEx(song));
+  EXPECT_FALSE(perf.SetMasterTempo(1.0f));
+  EXPECT_EQ(perf.GetMasterTempo(), 0.0f);
+  EXPECT_FALSE(perf.SendPatchPMSG(0, 1));
+  EXPECT_FALSE(perf.SendMIDIPMSG(0, 0xB0, 7, 1));
+  EXPECT_FALSE(perf.StopEx());
+  EXPECT_EQ(perf.synth(), nullptr);
+  EXPECT_FALSE(song.Download(perf));
+
+  // And a performance outlives BASS_Free without touching the freed engine.
+  MidiPerformance other;
+  ASSERT_TRUE(other.InitAudio());
+  BASS_Free();
+  EXPECT_FALSE(other.PlaySegmentEx(song).IsPlaying());
+  EXPECT_TRUE(other.CloseDown());
+  ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr));
+}
+
+}  // namespace
