@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AudioPlayer.h"
+#include "MidiCommands.h"
 #include "ControlPanel.h"
 #include "RenderOptions.h"
 #include "WavOut.h"
@@ -132,7 +133,10 @@ int render(const cli::RenderOptions& o) {
 }
 
 void usage() {
-  std::cerr << "orivelR-cli: the karaoke player without its window\n" << cli::kRenderUsage;
+  std::cerr << "orivelR-cli: the karaoke player without its window\n"
+            << cli::kRenderUsage
+            << "usage: orivelR-cli scan SONG.kar      what the song file scanner finds\n"
+            << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n";
 }
 
 }  // namespace
@@ -152,6 +156,9 @@ int main(int argc, char** argv) {
     }
     return render(*o);
   }
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "scan") return cli::runScan(rest);
+  if (args[0] == "lyrics") return cli::runLyrics(rest);
   std::cerr << "orivelR-cli: unknown command \"" << args[0] << "\"\n";
   usage();
   return 1;
