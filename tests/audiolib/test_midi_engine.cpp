@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MidiPerformance.h"
@@ -628,6 +630,55 @@ TEST_F(MidiEngine, NullAndClosedObjectsDoNothing) {
   EXPECT_FALSE(other.PlaySegmentEx(song).IsPlaying());
   EXPECT_TRUE(other.CloseDown());
   ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr));
+}
+
+// ---- on a real mixing thread ----------------------------------------------------------
+
+// SDL's paced silent driver: the engine mixes on its own thread while this one, as the
+// window would, steers the song and reads its position.
+TEST(MidiEngineThreaded, WindowSteersTheSongWhileTheMixerPlaysIt) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_TRUE(BASS_Init(BASS_DEVICE_DEFAULT, kRate, 0, nullptr, nullptr));
+  TempDir dir;
+  const auto path = (dir / "song.mid").string();
+  const auto bytes =
+      Smf().program(0, 0, kOrgan).note(0, 60, 0, 4 * 480).note(0, 64, 960, 960).bytes();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  {
+    MidiPerformance perf;
+    ASSERT_TRUE(perf.InitAudio());
+    MidiSegment song = MidiLoader().LoadSegment(path);
+    ASSERT_TRUE(song);
+    perf.SetMasterTempo(2.0f);  // the two seconds pass in one
+    const MidiSegmentState state = perf.PlaySegmentEx(song);
+    int64_t last = 0;
+    bool monotonic = true;
+    for (int i = 0; i < 1000 && state.IsPlaying(); ++i) {
+      perf.SendTransposePMSG(0, i % 5);
+      perf.SendMIDIPMSG(0, 0xB0, 7, 100 + i % 20);
+      perf.SetMasterVolume(-(i % 10) * 100);
+      const int64_t seek = state.GetSeek();
+      monotonic = monotonic && seek >= last;
+      last = seek;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(monotonic);
+    EXPECT_TRUE(state.HasEnded());
+    EXPECT_EQ(state.GetSeek(), song.GetLength());
+
+    const MidiSegmentState again = perf.PlaySegmentEx(song);
+    for (int i = 0; i < 1000 && again.GetSeek() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GT(again.GetSeek(), 0);
+    ASSERT_TRUE(perf.StopEx());
+    for (int i = 0; i < 1000 && again.IsPlaying(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(again.IsPlaying());
+    EXPECT_FALSE(again.HasEnded());
+    EXPECT_TRUE(perf.CloseDown());
+  }
+  BASS_Free();
 }
 
 }  // namespace
