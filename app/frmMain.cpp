@@ -137,6 +137,19 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   mnutil = ui_->mnutil;
   menuwave = ui_->menuwave;
   MnuExit = ui_->MnuExit;
+  MnuOpenSong = ui_->MnuOpenSong;
+  dlsbank = ui_->dlsbank;
+  vscroll1 = ui_->vscroll1;
+  vslidertempo = ui_->vslidertempo;
+  lblInfo = {ui_->lblInfo_0, nullptr, ui_->lblInfo_2};
+  Slider1 = ui_->Slider1;
+  HScroll3 = ui_->HScroll3;
+  List3 = ui_->List3;
+  for (int i = 0; i < 16; ++i) {
+    Slider2[size_t(i)] = findChild<QSlider*>(QString("Slider2_%1").arg(i));
+    Check1[size_t(i)] = findChild<QToolButton*>(QString("Check1_%1").arg(i));
+    Option1[size_t(i)] = findChild<QToolButton*>(QString("Option1_%1").arg(i));
+  }
   MnuExit->setShortcut(QKeySequence::Quit);
   menuwave->setShortcut(QKeySequence::Open);
 
@@ -169,7 +182,11 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   tmrPlaybackPosition.setInterval(50);
   Timer2.setInterval(300);
   Timer3.setInterval(400);
+  Timer.setInterval(10);
+  // The lyrics are lit from the sequencer's position; a short tick keeps them on the beat.
+  Timer1.setInterval(10);
   connectHandlers();
+  connectMidiHandlers();
   initialised_ = Form_Initialize();
 }
 
@@ -251,8 +268,17 @@ bool frmMain::Form_Load() {
     move(r.x() + r.width() / 2 - width() / 2, r.y() + r.height() / 2 - height() / 2);
   }
   Meff->setEnabled(false);
+  Initialize();
+  ZeroVariables();
   setWindowTitle(kMainCaption);
+  LoadPatches();
   songLoaded = false;
+  for (int i = 0; i < 16; ++i) {
+    Check1[size_t(i)]->setChecked(false);
+    Slider2[size_t(i)]->setEnabled(false);
+    Check1[size_t(i)]->setEnabled(false);
+    Option1[size_t(i)]->setEnabled(false);
+  }
   try {
     Timer2.stop();
     Timer3.stop();
@@ -261,6 +287,8 @@ bool frmMain::Form_Load() {
     stopRequested = false;
     audioSong = false;
     freeRecording = false;
+    vslidertempo->setValue(64);
+    Slider1->setValue(50);
     if (qEnvironmentVariableIsSet("ORIVELR_TEST_LOAD_ERROR"))  // lets a test reach the handler
       throw LoadError(qEnvironmentVariableIntValue("ORIVELR_TEST_LOAD_ERROR"), "test error");
   } catch (const LoadError& e) {
@@ -272,6 +300,7 @@ bool frmMain::Form_Load() {
     return false;
   }
   tmrPlaybackPosition.start();
+  Timer.start();
   return true;
 }
 
@@ -279,6 +308,7 @@ bool frmMain::Form_Load() {
 
 void frmMain::Form_Unload() {
   Timer1.stop();
+  if (midiPerformance) midiPerformance->CloseDown();
   if (songLoaded) QCoreApplication::processEvents();
   app::services().exit->end(0);
 }

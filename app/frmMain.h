@@ -9,11 +9,16 @@
 #include <memory>
 
 #include "AudioPlayer.h"
+#include "Lyrics.h"
+#include "MidiPerformance.h"
+#include "Patches.h"
 #include "Services.h"
+#include "SongScanner.h"
 
 class QAction;
 class QCheckBox;
 class QGroupBox;
+class QListWidget;
 class QLabel;
 class QMenu;
 class QScrollBar;
@@ -65,6 +70,19 @@ class frmMain : public QMainWindow {
   QMenu* mnutil;
   QAction* menuwave;
   QAction* MnuExit;
+  // the MIDI player
+  QAction* MnuOpenSong;
+  QAction* dlsbank;
+  QScrollBar* vscroll1;
+  QSlider* vslidertempo;
+  std::array<QLabel*, 3> lblInfo;  // 0 the key, 2 the tempo step (1 unused)
+  QSlider* Slider1;
+  QScrollBar* HScroll3;
+  std::array<QSlider*, 16> Slider2;
+  std::array<QToolButton*, 16> Check1;
+  std::array<QToolButton*, 16> Option1;
+  QListWidget* List3;
+  QTimer Timer;
   QTimer tmrPlaybackPosition;
   QTimer Timer1;
   QTimer Timer2;
@@ -81,6 +99,34 @@ class frmMain : public QMainWindow {
   bool recordFinished = false;
   bool stopRequested = false;
   bool recordingTake = false;
+  // the MIDI player's state
+  audiolib::MidiLoader midiLoader;
+  std::unique_ptr<audiolib::MidiPerformance> midiPerformance;
+  audiolib::MidiSegment songSegment;
+  audiolib::MidiSegment patchSegment;
+  audiolib::MidiSegmentState songState;
+  audiolib::MidiCollection soundBank;
+  int songPlaying = 0;
+  int64_t startTime = 0;
+  QString tempFilePath;
+  long lengthMinutes = 0;
+  QString lengthSeconds;
+  int progressPercent = 0;
+  bool midiRunning = false;
+  bool stopPending = false;
+  bool stopLatch = false;
+  bool stoppedOnce = false;
+  std::vector<uint8_t> songBytes;
+  int smfFormat = 0;
+  int trackCount = 0;
+  std::optional<midi::SongTiming> timing;  // ticksPerSixteenth, tempoMicros, songBpm, msPerTick
+  midi::LyricTable lyrics;                 // lyricEvents, lyricLines
+  long lyricCursor = 0;
+  int lyricFontSize = 36;
+  midi::ChannelTable channelTable;
+  int selectedChannel = 0;
+  int patchListClicks = 0;
+  QString instrumentTip;
   app::PlayerMessages playerMessages;
   std::unique_ptr<player::PlayerControls> controls;
   std::unique_ptr<player::AudioPlayer> player;
@@ -107,6 +153,33 @@ class frmMain : public QMainWindow {
   void vseq_Change(int index);
   void Veq1_Change(int index);
   void MnuExit_Click();
+
+  // the MIDI player, its lyrics and its channel mixer
+  void Initialize();
+  void MnuOpenSong_Click();
+  bool ChooseSongFile();
+  void OpenMusic();
+  void CloseDevice();
+  void readfile();
+  void Cmd_Play_Click();
+  void Cmd_Stop_Click();
+  void vscroll1_Change();
+  void vslidertempo_Change();
+  void Slider1_Change();
+  void dlsbank_Click();
+  void Timer_Timer();
+  void Timer1_Timer();
+  void Timer3_Timer();
+  void SeekEnd();
+  void dmenu();
+  void ZeroVariables();
+  void SetChannels();
+  void LoadPatches();
+  void fillChannelStrips();
+  void Slider2_Change(int index);
+  void Check1_Click(int index);
+  void Option1_Click(int index);
+  void List3_Click();
   void Error_(const QString& message);
 
  protected:
@@ -116,6 +189,7 @@ class frmMain : public QMainWindow {
   bool Form_Initialize();
   void Form_Unload();
   void connectHandlers();
+  void connectMidiHandlers();
   void setPicture2(QRgb colour);
 
   std::unique_ptr<Ui::frmMain> ui_;
