@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "AudioPlayer.h"
-#include "MidiCommands.h"
 #include "ControlPanel.h"
+#include "MidiCommands.h"
+#include "MidiRender.h"
 #include "RenderOptions.h"
 #include "WavOut.h"
 #include "bass.h"
@@ -134,7 +135,7 @@ int render(const cli::RenderOptions& o) {
 
 void usage() {
   std::cerr << "orivelR-cli: the karaoke player without its window\n"
-            << cli::kRenderUsage
+            << cli::kRenderUsage << cli::kMidiRenderUsage
             << "usage: orivelR-cli scan SONG.kar      what the song file scanner finds\n"
             << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n";
 }
@@ -146,6 +147,15 @@ int main(int argc, char** argv) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     usage();
     return args.empty() ? 1 : 0;
+  }
+  if (args[0] == "render" && args.size() > 1 && cli::isMidiFile(args[1])) {
+    std::string error;
+    auto o = cli::parseMidiRenderOptions({args.begin() + 1, args.end()}, &error);
+    if (!o) {
+      std::cerr << "orivelR-cli render: " << error << "\n" << cli::kMidiRenderUsage;
+      return 1;
+    }
+    return cli::renderMidi(*o);
   }
   if (args[0] == "render") {
     std::string error;

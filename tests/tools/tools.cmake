@@ -12,3 +12,9 @@ target_compile_definitions(test_sound PRIVATE ORIVELR_CLI="$<TARGET_FILE:orivelR
 add_dependencies(test_sound orivelR-cli)
 # Needs the private sound server of ./test.sh; its cases take the one server in turn.
 gtest_discover_tests(test_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
+
+add_executable(test_cli_midi ${CMAKE_CURRENT_SOURCE_DIR}/tools/test_cli_midi.cpp)
+target_link_libraries(test_cli_midi PRIVATE testsupport GTest::gtest_main)
+target_compile_definitions(test_cli_midi PRIVATE ORIVELR_CLI="$<TARGET_FILE:orivelR-cli>")
+add_dependencies(test_cli_midi orivelR-cli)
+gtest_discover_tests(test_cli_midi)
