@@ -13,3 +13,9 @@ target_include_directories(test_window_sound PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
 target_link_libraries(test_window_sound PRIVATE app testsupport Qt6::Test GTest::gtest)
 gtest_discover_tests(test_window_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server
                      ENVIRONMENT ORIVELR_TEST_REAL_SOUND=1)
+
+add_executable(test_frmMain_midi ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain_midi.cpp
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+target_include_directories(test_frmMain_midi PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_link_libraries(test_frmMain_midi PRIVATE app testsupport Qt6::Test GTest::gtest)
+gtest_discover_tests(test_frmMain_midi)

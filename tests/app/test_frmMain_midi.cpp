@@ -1,0 +1,205 @@
+// The main window's MIDI player as the user meets it, off screen, with the real engine and
+// sequencer on SDL's paced silent output.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include "AppTestSupport.h"
+#include "Form2.h"
+#include "SmfWriter.h"
+#include "TestAudio.h"
+#include "frmMain.h"
+
+namespace {
+
+class MidiWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORIVELR_HOME", home.path().c_str(), 1);
+    warning.show();
+    QTest::mouseClick(warning.Command1, Qt::LeftButton);
+    w = warning.mainWindow();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(w->isVisible());
+  }
+  void TearDown() override {
+    delete w;
+    BASS_Free();
+    unsetenv("ORIVELR_HOME");
+  }
+
+  // Channel 1 plays a program-25 guitar at volume 90, channel 10 drums; a lyric per beat.
+  QString song(double seconds = 3) {
+    testmidi::TrackWriter conductor;
+    conductor.tempo(0, 500000).end();
+    testmidi::TrackWriter t;
+    t.text(0, 0x03, "Words").program(0, 0, 25).controller(0, 0, 7, 90);
+    const int beats = int(seconds * 2);
+    for (int i = 0; i < beats; ++i) {
+      t.text(i ? 240 : 0, 0x01, i % 4 == 0 ? "/La" : "la");
+      t.noteOn(0, 0, 60 + i % 5, 100).noteOn(0, 9, 36, 100);
+      t.channel(240, 0x80, {uint8_t(60 + i % 5), 0});
+    }
+    t.end(0);
+    const auto path = home / "song.kar";
+    testmidi::writeFile(path, testmidi::buildSmf(1, 480, {conductor.bytes(), t.bytes()}));
+    return QString::fromStdString(path.string());
+  }
+  void open(const QString& path) {
+    s.files.answers.push_back(path);
+    w->MnuOpenSong->trigger();
+  }
+
+  testaudio::TempDir home;
+  apptest::InstalledServices s;
+  Form2 warning;
+  frmMain* w = nullptr;
+};
+
+TEST_F(MidiWindow, StartsWithTheStripsOffAndTheSlidersSet) {
+  EXPECT_EQ(w->vslidertempo->value(), 64);
+  EXPECT_EQ(w->Slider1->value(), 50);
+  EXPECT_EQ(w->List3->count(), 128);
+  EXPECT_EQ(w->List3->item(0)->text(), "Acoustic Grand");
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_FALSE(w->Slider2[size_t(i)]->isEnabled());
+    EXPECT_FALSE(w->Check1[size_t(i)]->isEnabled());
+    EXPECT_FALSE(w->Option1[size_t(i)]->isEnabled());
+  }
+  EXPECT_FALSE(w->dlsbank->isEnabled());
+}
+
+TEST_F(MidiWindow, CancellingTheSongDialogStillClearsThePanel) {
+  w->MnuOpenSong->trigger();
+  ASSERT_EQ(s.files.requests.size(), 1u);
+  EXPECT_EQ(s.files.requests[0].title, "Open Song File");
+  EXPECT_EQ(s.files.requests[0].filter, "Kar File (*.kar)|*.kar|Mid File(*.mid)|*.mid");
+  EXPECT_EQ(w->LabelSongLength->text(), "");
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_FALSE(w->Cmdplw->isEnabled());
+}
+
+TEST_F(MidiWindow, PlayReadsTheSongAndEnablesItsStrips) {
+  open(song());
+  EXPECT_TRUE(w->Cmd_Play->isEnabled());
+  EXPECT_TRUE(w->cmdrec->isEnabled());
+  EXPECT_FALSE(w->audioSong);
+  QTest::mouseClick(w->Cmd_Play, Qt::LeftButton);
+  EXPECT_TRUE(w->songLoaded);
+  EXPECT_EQ(w->songPlaying, 1);
+  EXPECT_TRUE(w->Cmd_Stop->isEnabled());
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_EQ(w->vslidertempo->value(), 64);
+  EXPECT_EQ(w->lblInfo[2]->text(), "0");
+  // Channel 1: the file's volume 90 shows as 127 - 90; channel 10 holds the drums.
+  EXPECT_TRUE(w->Slider2[0]->isEnabled());
+  EXPECT_EQ(w->Slider2[0]->value(), 37);
+  EXPECT_TRUE(w->Check1[0]->isChecked());
+  EXPECT_EQ(w->channelTable[0].program, 25);
+  EXPECT_TRUE(w->Slider2[9]->isEnabled());
+  EXPECT_FALSE(w->Slider2[1]->isEnabled());
+  EXPECT_EQ(w->Slider2[1]->value(), 127);
+  // Six quarters are 4608 music-time units, shown at 1000 units to the second.
+  EXPECT_EQ(w->lblTime->text(), "0 :04");
+  const QFileInfo preload(QDir::tempPath() + "/filetemp.tmp");
+  EXPECT_EQ(preload.size(), 411);
+  // Lyrics light as the song goes.
+  const long first = w->lyricCursor;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->lyricCursor > first; }, 3000));
+  EXPECT_FALSE(w->Picture3->pixmap().isNull());
+}
+
+TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
+  open(song());
+  w->vscroll1->setValue(3);  // no song playing: nothing happens
+  EXPECT_EQ(w->lblInfo[0]->text(), "0");
+  w->Cmd_Play_Click();
+  w->vscroll1->setValue(-4);
+  EXPECT_EQ(w->lblInfo[0]->text(), "-4");
+  w->vslidertempo->setValue(127);
+  EXPECT_FLOAT_EQ(w->midiPerformance->GetMasterTempo(), 2.0f);
+  EXPECT_EQ(w->lblInfo[2]->text(), "6");
+  w->vslidertempo->setValue(0);
+  EXPECT_EQ(w->lblInfo[2]->text(), "-6");
+  EXPECT_GT(w->midiPerformance->GetMasterTempo(), 0.0f);  // the slowest the sequencer plays
+}
+
+TEST_F(MidiWindow, StopAndPlayAgainReloadFromTheStart) {
+  open(song());
+  w->Cmd_Play_Click();
+  QTest::qWait(300);
+  QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
+  EXPECT_FALSE(w->songLoaded);
+  EXPECT_EQ(w->songPlaying, 0);
+  EXPECT_FALSE(w->Cmd_Stop->isEnabled());
+  EXPECT_TRUE(w->Cmd_Play->isEnabled());
+  EXPECT_TRUE(w->MnuFile->isEnabled());
+  w->Cmd_Play_Click();
+  EXPECT_TRUE(w->songLoaded);
+  EXPECT_LT(w->songState.GetSeek(), 500);
+}
+
+TEST_F(MidiWindow, SongAtItsEndDisablesPlayAndStop) {
+  open(song(1));
+  w->Cmd_Play_Click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->progressPercent == 100; }, 5000));
+  QTest::qWait(50);
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_FALSE(w->Cmd_Stop->isEnabled());
+  EXPECT_TRUE(w->MnuOpenSong->isEnabled());
+  EXPECT_FALSE(w->songLoaded);
+  EXPECT_TRUE(w->recordFinished);
+}
+
+TEST_F(MidiWindow, MuteAndTheInstrumentList) {
+  open(song());
+  w->Cmd_Play_Click();
+  QTest::mouseClick(w->Check1[0], Qt::LeftButton);  // off
+  EXPECT_EQ(w->Slider2[0]->value(), 127);
+  EXPECT_FALSE(w->Slider2[0]->isEnabled());
+  EXPECT_TRUE(w->channelTable[0].volumeChanged);
+  QTest::mouseClick(w->Check1[0], Qt::LeftButton);  // on: the file's volume again
+  EXPECT_EQ(w->Slider2[0]->value(), 37);
+
+  QTest::mouseClick(w->Option1[0], Qt::LeftButton);
+  EXPECT_TRUE(w->List3->isVisible());
+  EXPECT_EQ(w->List3->currentRow(), 25);
+  w->List3->setCurrentRow(40);
+  w->List3_Click();
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].title, "ORIVEL");
+  EXPECT_EQ(s.messages.shown[0].text, "Change Instrument");
+  EXPECT_FALSE(w->List3->isVisible());
+  EXPECT_EQ(w->channelTable[0].program, 40);
+  EXPECT_TRUE(w->channelTable[0].instrumentChanged);
+
+  // The drums keep their kit.
+  QTest::mouseClick(w->Option1[9], Qt::LeftButton);
+  w->List3->setCurrentRow(3);
+  w->List3_Click();
+  EXPECT_EQ(w->channelTable[9].program, 0);
+  EXPECT_FALSE(w->channelTable[9].instrumentChanged);
+  EXPECT_EQ(w->Slider2[9]->toolTip(), "drums");
+}
+
+TEST_F(MidiWindow, SoundBankMenuAsksForADlsFile) {
+  open(song());
+  w->dlsbank->setEnabled(true);
+  w->dlsbank->trigger();
+  ASSERT_EQ(s.files.requests.size(), 2u);
+  EXPECT_EQ(s.files.requests[1].title, "Load Sound Bank");
+  EXPECT_EQ(s.files.requests[1].filter, "DLS (*.DLS)|*.dls");
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_FALSE(w->soundBank);
+}
+
+}  // namespace
