@@ -182,11 +182,11 @@ void frmMain::Cmd_Play_Click() {
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   if (!songLoaded) OpenMusic();
-  // The first syllable after the start point is the one awaited.
+  // The first syllable from the start point on is the one awaited.
   const int64_t startTick = songSegment.division() * startTime / 768;
   lyricCursor = long(lyrics.lyricEvents.size()) - 1;
   for (size_t k = 0; k + 1 < lyrics.lyricEvents.size(); ++k)
-    if (int64_t(lyrics.lyricEvents[k].tick) > startTick) {
+    if (int64_t(lyrics.lyricEvents[k].tick) >= startTick) {
       lyricCursor = long(k);
       break;
     }
@@ -305,7 +305,8 @@ void frmMain::Timer3_Timer() {
 // ---- the karaoke picture ------------------------------------------------------------------
 
 void frmMain::Timer1_Timer() {
-  if (lyricCursor == 0) lyricCursor = 1;
+  // The cursor waits on the element whose time is the start of the syllable after it; the
+  // element before the first syllable carries that syllable's start, so none is skipped.
   // The song's position as heard, in the file's ticks: in step at any tempo and through any
   // tempo change of the song.
   const int64_t clock = songState.GetSeekHeard() * songSegment.division() / 768;

@@ -123,6 +123,12 @@ LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
     e.time = tempo.ticksToMs(e.tick);
     e.duration = e.time - tempo.ticksToMs(start);
   }
+  // The empty element before the first event waits, like the others, for the start of the
+  // event after it: so the first syllable is lit when it begins, not skipped.
+  if (!positions.empty()) {
+    table.lyricEvents[0].tick = ticks.tickAt(positions[0]);
+    table.lyricEvents[0].time = tempo.ticksToMs(table.lyricEvents[0].tick);
+  }
   return table;
 }
 

@@ -24,7 +24,8 @@ struct LyricEvent {
 };
 
 struct LyricTable {
-  std::vector<LyricEvent> lyricEvents{LyricEvent{}};   // index 0 is never filled
+  // Index 0 holds no syllable; its time and tick are when the first event starts.
+  std::vector<LyricEvent> lyricEvents{LyricEvent{}};
   std::vector<std::string> lyricLines{std::string{}};  // line 0: text before the first break
   void reset() { *this = LyricTable{}; }
 };
