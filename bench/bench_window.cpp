@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchSongs.h"
 #include "Form2.h"
 #include "frmMain.h"
 
@@ -46,6 +47,22 @@ void probe(HDSP, DWORD, void*, DWORD, void*) {
       expected,
       std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
           .count());
+}
+
+std::atomic<int64_t> gFirstSoundNs{0};
+std::atomic<bool> gListening{false};
+void firstSound(HDSP, DWORD, void* buffer, DWORD length, void*) {
+  if (!gListening.load()) return;
+  const float* f = static_cast<const float*>(buffer);
+  for (DWORD i = 0; i < length / sizeof(float); ++i)
+    if (f[i] > 0.001f || f[i] < -0.001f) {
+      int64_t expected = 0;
+      gFirstSoundNs.compare_exchange_strong(
+          expected,
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+              .count());
+      return;
+    }
 }
 
 }  // namespace
@@ -97,6 +114,31 @@ int main(int argc, char** argv) {
   }
   clickToBlock /= rounds;
   const double heard = clickToBlock + BASS_GetLatency();
+  w->cmdstw->click();
+
+  // A karaoke song: from the click on the MIDI player's play to its first note's block.
+  const std::string kar = benchsongs::writeTemp(benchsongs::makeSong(16, 40), "orivelR-bench.kar");
+  BASS_ChannelSetDSP(w->midiPerformance->stream(), &firstSound, nullptr, -1000);
+  double playToNote = 0;
+  const int songRounds = 5;
+  for (int i = 0; i < songRounds; ++i) {
+    w->CMDialog1.FileName = QString::fromStdString(kar);
+    w->songSegment = w->midiLoader.LoadSegment(kar);
+    w->Cmd_Play->setEnabled(true);
+    QTest::qWait(200);
+    gFirstSoundNs = 0;
+    gListening = true;
+    const auto click = Clock::now();
+    w->Cmd_Play->click();
+    QTest::qWaitFor([] { return gFirstSoundNs.load() != 0; }, 2000);
+    gListening = false;
+    playToNote +=
+        (gFirstSoundNs.load() -
+         std::chrono::duration_cast<std::chrono::nanoseconds>(click.time_since_epoch()).count()) /
+        1e6;
+    w->Cmd_Stop->click();
+  }
+  playToNote /= songRounds;
 
   std::printf("start to warning window shown      %8.1f ms\n", toWarning);
   std::printf("\"Accetto\" to main window shown     %8.1f ms\n", toMain);
@@ -104,6 +146,9 @@ int main(int argc, char** argv) {
   std::printf("memory, playing a song             %8.1f MiB\n", playingKb / 1024.0);
   std::printf("remover click to first block done  %8.1f ms (mean of %d)\n", clickToBlock, rounds);
   std::printf("  ... plus the output's latency    %8.1f ms\n", heard);
+  std::printf("MIDI play click to first note block %8.1f ms (mean of %d)\n", playToNote,
+              songRounds);
+  std::printf("  ... plus the output's latency    %8.1f ms\n", playToNote + BASS_GetLatency());
   BASS_Free();
   std::fflush(stdout);
   _exit(0);
