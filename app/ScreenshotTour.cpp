@@ -32,7 +32,20 @@ bool startScreenshotTour(Form2& warning) {
     QTimer::singleShot(2500, w, [w, dir] {
       w->grab().save(dir + "/frmMain.png");
       std::printf("saved %s/Form2.png and %s/frmMain.png\n", qPrintable(dir), qPrintable(dir));
-      app::services().exit->end(0);
+      const QString kar = qEnvironmentVariable("ORIVELR_SCREENSHOT_KAR");
+      if (kar.isEmpty()) return app::services().exit->end(0);
+      // Then a karaoke song, its words lit as it plays.
+      w->cmdstw->click();
+      w->CMDialog1.FileName = kar;
+      w->LabelSongLength->setText(kar);
+      w->songSegment = w->midiLoader.LoadSegment(kar.toStdString());
+      w->Cmd_Play->setEnabled(true);
+      w->Cmd_Play->click();
+      QTimer::singleShot(3000, w, [w, dir] {
+        w->grab().save(dir + "/frmMain-karaoke.png");
+        std::printf("saved %s/frmMain-karaoke.png\n", qPrintable(dir));
+        app::services().exit->end(0);
+      });
     });
   });
   return true;

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "KaraokePicture.h"
 #include "Seconds2HMS.h"
 #include "WorkFolder.h"
 #include "ui_frmMain.h"
@@ -268,6 +269,7 @@ bool frmMain::Form_Load() {
     move(r.x() + r.width() / 2 - width() / 2, r.y() + r.height() / 2 - height() / 2);
   }
   Meff->setEnabled(false);
+  app::clearPicture(Picture3);
   Initialize();
   ZeroVariables();
   setWindowTitle(kMainCaption);
@@ -331,7 +333,7 @@ void frmMain::Error_(const QString& message) {
 void frmMain::menuwave_Click() {
   default_();
   CMDialog1.FileName.clear();
-  Picture3->clear();
+  app::clearPicture(Picture3);
   const auto chosen = app::services().files->openFile(
       this, {"Open", "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3", ".mpl"});
   if (!chosen) return;  // cancelled: nothing changes
