@@ -102,6 +102,23 @@ Channel* findChannel(Call& call, DWORD handle) {
   return c;
 }
 
+// The channel of `handle` under the call's lock; null, with the error code left, when the
+// engine is not running or there is no such channel.
+Channel* channelOf(Call& call, DWORD handle) {
+  if (!call.ok()) {
+    tError = call.error();
+    return nullptr;
+  }
+  return findChannel(call, handle);
+}
+
+// Leaves "no error" for the caller and returns `result`.
+template <class T>
+T succeeded(T result) {
+  tError = BASS_OK;
+  return result;
+}
+
 }  // namespace
 
 // ---- the engine ----------------------------------------------------------------------------
@@ -113,14 +130,12 @@ DWORD BASS_GetVersion() {
 BOOL BASS_SetConfig(DWORD option, DWORD value) {
   if (option != BASS_CONFIG_FLOATDSP) return fail(BASS_ERROR_ILLTYPE, FALSE);
   Engine::get().floatDsp.store(value != 0);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 DWORD BASS_GetConfig(DWORD option) {
   if (option != BASS_CONFIG_FLOATDSP) return fail(BASS_ERROR_ILLTYPE, kBadDword);
-  tError = BASS_OK;
-  return Engine::get().floatDsp.load() ? 1 : 0;
+  return succeeded(Engine::get().floatDsp.load() ? 1 : 0);
 }
 
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid) {
@@ -132,16 +147,14 @@ BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid
   if (device < 0) return fail(BASS_ERROR_DEVICE, FALSE);
   int error = BASS_OK;
   if (!call.engine().start(device, int(freq), &error)) return fail(error, FALSE);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 BOOL BASS_Free() {
   Call call;
   if (!call.ok()) return fail(call.error(), FALSE);
   call.engine().stop();
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 int BASS_ErrorGetCode() {
@@ -153,15 +166,13 @@ BOOL BASS_SetVolume(DWORD volume) {
   Call call;
   if (!call.ok()) return fail(call.error(), FALSE);
   call.engine().masterVolume.store(int(volume));
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 DWORD BASS_GetVolume() {
   Call call;
   if (!call.ok()) return fail(call.error(), kBadDword);
-  tError = BASS_OK;
-  return DWORD(call.engine().masterVolume.load());
+  return succeeded(DWORD(call.engine().masterVolume.load()));
 }
 
 DWORD BASS_MixGetData(void* buffer, DWORD length) {
@@ -185,15 +196,13 @@ DWORD BASS_MixGetData(void* buffer, DWORD length) {
     Engine::get().dispatchEvents();
     done += n;
   }
-  tError = BASS_OK;
-  return done * 2 * sizeof(float);
+  return succeeded(done * 2 * sizeof(float));
 }
 
 DWORD BASS_GetLatency() {
   Call call;
   if (!call.ok()) return fail(call.error(), 0u);
-  tError = BASS_OK;
-  return call.engine().output ? DWORD(call.engine().output->latencyMs()) : 0;
+  return succeeded(call.engine().output ? DWORD(call.engine().output->latencyMs()) : 0);
 }
 
 // ---- streams and modules --------------------------------------------------------------------
@@ -215,8 +224,7 @@ HSTREAM BASS_StreamCreate(DWORD freq, DWORD chans, DWORD flags, STREAMPROC* proc
   const HSTREAM h = call.engine().add(std::move(channel), std::move(source));
   if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
   dec->handle = h;
-  tError = BASS_OK;
-  return h;
+  return succeeded(h);
 }
 
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
@@ -252,8 +260,7 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     h = e.add(std::move(channel), std::move(source));
   }
   if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  tError = BASS_OK;
-  return h;
+  return succeeded(h);
 }
 
 HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
@@ -279,8 +286,7 @@ HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DW
   source->flags = chFlags;
   const HMUSIC h = e.add(std::move(channel), std::move(source));
   if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  tError = BASS_OK;
-  return h;
+  return succeeded(h);
 }
 
 HSTREAM BASS_StreamCreateRendered(std::unique_ptr<audiolib::ChannelRenderer> renderer,
@@ -293,14 +299,12 @@ HSTREAM BASS_StreamCreateRendered(std::unique_ptr<audiolib::ChannelRenderer> ren
                                            call.engine().rate, false, std::move(renderer));
   const HSTREAM h = call.engine().add(std::move(channel), nullptr);
   if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  tError = BASS_OK;
-  return h;
+  return succeeded(h);
 }
 
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (c->decodeOnly()) return fail(BASS_ERROR_DECODE, FALSE);
   if (flags & BASS_STREAM_AUTOFREE) c->autofree = true;
@@ -322,20 +326,17 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
   // Enough decoded for the first blocks before the mixer takes the stream.
   if (c->source) e.feed(*c->source, c->rate / 4);
   e.arm(c);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 namespace {
 BOOL freeChannel(DWORD handle, bool music) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (c->music != music) return fail(BASS_ERROR_HANDLE, FALSE);
   call.engine().free(c);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 }  // namespace
 
@@ -348,20 +349,17 @@ BOOL BASS_MusicFree(HMUSIC handle) {
 
 QWORD BASS_StreamGetLength(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), kBadQword);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return kBadQword;
   if (c->lengthFrames < 0) return fail(BASS_ERROR_NOTAVAIL, kBadQword);
-  tError = BASS_OK;
-  return QWORD(c->lengthFrames) * QWORD(c->bytesPerFrame());
+  return succeeded(QWORD(c->lengthFrames) * QWORD(c->bytesPerFrame()));
 }
 
 // ---- channels -------------------------------------------------------------------------------
 
 DWORD BASS_ChannelIsActive(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), BASS_ACTIVE_STOPPED);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return BASS_ACTIVE_STOPPED;
   tError = BASS_OK;
   if (c->decodeOnly()) return c->ended.load() ? BASS_ACTIVE_STOPPED : BASS_ACTIVE_PLAYING;
@@ -373,53 +371,44 @@ DWORD BASS_ChannelIsActive(DWORD handle) {
 
 BOOL BASS_ChannelStop(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   call.engine().disarm(c);
   c->state.store(BASS_ACTIVE_STOPPED);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 BOOL BASS_ChannelPause(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (c->decodeOnly()) return fail(BASS_ERROR_DECODE, FALSE);
   const bool armed = c->armed.load();
   if (c->state.load() != BASS_ACTIVE_PLAYING && !armed) return fail(BASS_ERROR_NOTAVAIL, FALSE);
   call.engine().disarm(c);
   c->state.store(BASS_ACTIVE_PAUSED);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 BOOL BASS_ChannelResume(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (c->state.load() != BASS_ACTIVE_PAUSED) return fail(BASS_ERROR_NOTAVAIL, FALSE);
   call.engine().arm(c);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), kBadQword);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return kBadQword;
-  tError = BASS_OK;
-  return QWORD(c->position.load()) * QWORD(c->bytesPerFrame());
+  return succeeded(QWORD(c->position.load()) * QWORD(c->bytesPerFrame()));
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   const int64_t frame = int64_t(pos / QWORD(c->bytesPerFrame()));
   if (c->lengthFrames >= 0 && frame > c->lengthFrames) return fail(BASS_ERROR_POSITION, FALSE);
@@ -434,27 +423,22 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
   }
   if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
   if (c->wantsData() && c->source) call.engine().feed(*c->source, c->rate / 4);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 float BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos) {
   Call call;
-  if (!call.ok()) return fail(call.error(), -1.0f);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return -1.0f;
-  tError = BASS_OK;
-  return float(double(pos) / (double(c->rate) * c->bytesPerFrame()));
+  return succeeded(float(double(pos) / (double(c->rate) * c->bytesPerFrame())));
 }
 
 QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds) {
   Call call;
-  if (!call.ok()) return fail(call.error(), kBadQword);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return kBadQword;
   if (!(seconds >= 0)) return fail(BASS_ERROR_ILLPARAM, kBadQword);
-  tError = BASS_OK;
-  return QWORD(std::llround(seconds * c->rate)) * QWORD(c->bytesPerFrame());
+  return succeeded(QWORD(std::llround(seconds * c->rate)) * QWORD(c->bytesPerFrame()));
 }
 
 namespace {
@@ -472,8 +456,7 @@ bool attributeCommand(Channel* c, int freq, int volume, int pan, audiolib::AttrC
 
 BOOL BASS_ChannelSetAttributes(DWORD handle, int freq, int volume, int pan) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   audiolib::AttrCommand cmd;
   if (!attributeCommand(c, freq, volume, pan, &cmd)) return FALSE;
@@ -481,14 +464,12 @@ BOOL BASS_ChannelSetAttributes(DWORD handle, int freq, int volume, int pan) {
   if (!c->commands.push(cmd)) return fail(BASS_ERROR_MEM, FALSE);
   if (cmd.volume >= 0) c->shadowVolume = cmd.volume;
   if (!std::isnan(cmd.pan)) c->shadowPan = cmd.pan;
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   const bool live = c->sliding.load();
   const float v = live ? c->liveVolume.load() : c->shadowVolume;
@@ -496,14 +477,12 @@ BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pa
   if (freq) *freq = DWORD(c->rate);
   if (volume) *volume = DWORD(std::lround(v * 100.0f));
   if (pan) *pan = int(std::lround(p * 100.0f));
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 BOOL BASS_ChannelSlideAttributes(DWORD handle, int freq, int volume, int pan, DWORD time) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   audiolib::AttrCommand cmd;
   if (!attributeCommand(c, freq, volume, pan, &cmd)) return FALSE;
@@ -513,17 +492,14 @@ BOOL BASS_ChannelSlideAttributes(DWORD handle, int freq, int volume, int pan, DW
   c->sliding.store(true);
   if (cmd.volume >= 0) c->shadowVolume = cmd.volume;
   if (!std::isnan(cmd.pan)) c->shadowPan = cmd.pan;
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 DWORD BASS_ChannelIsSliding(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  Channel* c = findChannel(call, handle);
-  if (!c) return 0;
-  tError = BASS_OK;
-  return c->sliding.load() ? 1 : 0;
+  Channel* c = channelOf(call, handle);
+  if (!c) return 0u;
+  return succeeded(c->sliding.load() ? 1 : 0);
 }
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
@@ -550,18 +526,15 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
 
 DWORD BASS_ChannelGetLevel(DWORD handle) {
   Call call;
-  if (!call.ok()) return fail(call.error(), kBadDword);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return kBadDword;
   if (c->state.load() != BASS_ACTIVE_PLAYING) return fail(BASS_ERROR_NOTAVAIL, kBadDword);
-  tError = BASS_OK;
-  return c->level.load();
+  return succeeded(c->level.load());
 }
 
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
   Call call;
-  if (!call.ok()) return fail(call.error(), kBadDword);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return kBadDword;
   if (!c->decodeOnly()) return fail(BASS_ERROR_DECODE, kBadDword);
   if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
@@ -589,55 +562,46 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     if (autofree) call.engine().free(c);
     return fail(BASS_ERROR_ENDED, kBadDword);
   }
-  tError = BASS_OK;
-  return DWORD(done * bpf);
+  return succeeded(DWORD(done * bpf));
 }
 
 HDSP BASS_ChannelSetDSP(DWORD handle, DSPPROC* proc, void* user, int priority) {
   Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  Channel* c = findChannel(call, handle);
-  if (!c) return 0;
+  Channel* c = channelOf(call, handle);
+  if (!c) return 0u;
   if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
   const HDSP dsp = call.engine().newDspHandle();
   if (!c->chain.addCallback(dsp, proc, user, priority)) return fail(BASS_ERROR_NOCHAN, 0u);
-  tError = BASS_OK;
-  return dsp;
+  return succeeded(dsp);
 }
 
 BOOL BASS_ChannelRemoveDSP(DWORD handle, HDSP dsp) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (!c->chain.removeCallback(dsp)) return fail(BASS_ERROR_HANDLE, FALSE);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user) {
   Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  Channel* c = findChannel(call, handle);
-  if (!c) return 0;
+  Channel* c = channelOf(call, handle);
+  if (!c) return 0u;
   const DWORD kind = type & ~BASS_SYNC_ONETIME;
   if (kind != BASS_SYNC_END && kind != BASS_SYNC_SLIDE) return fail(BASS_ERROR_ILLTYPE, 0u);
   if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
   const HSYNC sync = call.engine().newSyncHandle();
   c->syncs.push_back({sync, type, proc, user});
-  tError = BASS_OK;
-  return sync;
+  return succeeded(sync);
 }
 
 BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync) {
   Call call;
-  if (!call.ok()) return fail(call.error(), FALSE);
-  Channel* c = findChannel(call, handle);
+  Channel* c = channelOf(call, handle);
   if (!c) return FALSE;
   if (!std::erase_if(c->syncs, [&](const audiolib::SyncEntry& s) { return s.handle == sync; }))
     return fail(BASS_ERROR_HANDLE, FALSE);
-  tError = BASS_OK;
-  return TRUE;
+  return succeeded(TRUE);
 }
 
 // ---- the effects add-on ---------------------------------------------------------------------
