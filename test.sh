@@ -23,5 +23,5 @@ eval "$(scripts/sound-server.sh env)"
 export QT_QPA_PLATFORM=offscreen
 
 status=0
-ctest --test-dir "$build" --output-on-failure --no-tests=error -j2 "$@" || status=$?
+ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 300 -j2 "$@" || status=$?
 exit "$status"
