@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -69,6 +70,46 @@ TrackWriter& TrackWriter::sysex(uint32_t d, const Bytes& data) {
 
 TrackWriter& TrackWriter::end(uint32_t d) {
   return meta(d, 0x2F, {});
+}
+
+TickTrack& TickTrack::event(uint32_t tick, const Bytes& bytes) {
+  events_.emplace_back(tick, bytes);
+  return *this;
+}
+
+TickTrack& TickTrack::note(uint32_t tick, uint32_t length, int ch, int key, int velocity) {
+  event(tick, {uint8_t(0x90 | ch), uint8_t(key), uint8_t(velocity)});
+  return event(tick + length, {uint8_t(0x80 | ch), uint8_t(key), 0});
+}
+
+TickTrack& TickTrack::program(uint32_t tick, int ch, int program) {
+  return event(tick, {uint8_t(0xC0 | ch), uint8_t(program)});
+}
+
+TickTrack& TickTrack::controller(uint32_t tick, int ch, int number, int value) {
+  return event(tick, {uint8_t(0xB0 | ch), uint8_t(number), uint8_t(value)});
+}
+
+TickTrack& TickTrack::tempo(uint32_t tick, uint32_t micros) {
+  return event(tick,
+               {0xFF, 0x51, 0x03, uint8_t(micros >> 16), uint8_t(micros >> 8), uint8_t(micros)});
+}
+
+Bytes TickTrack::bytes(uint32_t endTick) const {
+  auto sorted = events_;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  Bytes out;
+  uint32_t now = 0;
+  auto put = [&](uint32_t tick, const Bytes& e) {
+    const Bytes d = vlq(tick - now);
+    now = tick;
+    out.insert(out.end(), d.begin(), d.end());
+    out.insert(out.end(), e.begin(), e.end());
+  };
+  for (const auto& [tick, e] : sorted) put(tick, e);
+  put(std::max(now, endTick), {0xFF, 0x2F, 0x00});
+  return out;
 }
 
 namespace {

@@ -41,6 +41,22 @@ class TrackWriter {
   uint8_t last_ = 0;
 };
 
+// One track's events placed at absolute ticks in any order; written sorted by tick (ties in the
+// order added) with the deltas between them, then the end of track at `endTick` or the last event.
+class TickTrack {
+ public:
+  TickTrack& event(uint32_t tick, const Bytes& bytes);
+  // Note-on at `tick`, note-off (80, velocity 0) `length` ticks later.
+  TickTrack& note(uint32_t tick, uint32_t length, int ch, int key, int velocity = 100);
+  TickTrack& program(uint32_t tick, int ch, int program);
+  TickTrack& controller(uint32_t tick, int ch, int number, int value);
+  TickTrack& tempo(uint32_t tick, uint32_t micros);
+  Bytes bytes(uint32_t endTick = 0) const;
+
+ private:
+  std::vector<std::pair<uint32_t, Bytes>> events_;
+};
+
 // A header chunk and one MTrk chunk per track, each with its true length.
 Bytes buildSmf(int format, int division, const std::vector<Bytes>& tracks);
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
