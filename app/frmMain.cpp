@@ -30,9 +30,6 @@ const char* const kMainCaption =
 
 namespace {
 
-constexpr QRgb kWhite = 0xFFFFFF;
-constexpr QRgb kRecordingLight = 0x404000;  // the program's &H4040 (blue-green-red order)
-
 // An error the load handler meets, with the program's number and description.
 struct LoadError : std::runtime_error {
   LoadError(int n, const std::string& what) : std::runtime_error(what), number(n) {}
@@ -284,7 +281,7 @@ bool frmMain::Form_Load() {
   try {
     Timer2.stop();
     Timer3.stop();
-    setPicture2(kWhite);
+    setPicture2(kLightOff);
     recordFinished = false;
     stopRequested = false;
     audioSong = false;
@@ -349,7 +346,7 @@ void frmMain::menuwave_Click() {
 
 void frmMain::abilita() {
   Timer3.stop();
-  setPicture2(kRecordingLight);
+  setPicture2(kLightOn);
   cmdsave->setEnabled(false);
   Cmd_Play->setEnabled(false);
   Cmd_Stop->setEnabled(false);
@@ -396,7 +393,7 @@ void frmMain::cmdstop_Click() {
   recordingTake = false;
   cmdstop->setEnabled(false);
   recordFinished = false;
-  setPicture2(kWhite);
+  setPicture2(kLightOff);
   Timer1.stop();
   Timer2.stop();
   Timer3.stop();
@@ -440,7 +437,7 @@ void frmMain::tmrPlaybackPosition_Timer() {
 }
 
 void frmMain::Timer2_Timer() {
-  setPicture2(kRecordingLight);
+  setPicture2(kLightOn);
 }
 
 void frmMain::setPicture2(QRgb colour) {

@@ -190,6 +190,9 @@ class frmMain : public QMainWindow {
   void Form_Unload();
   void connectHandlers();
   void connectMidiHandlers();
+  // The activity light: white, or the program's dark olive &H4040 (blue-green-red order).
+  static constexpr QRgb kLightOff = 0xFFFFFF;
+  static constexpr QRgb kLightOn = 0x404000;
   void setPicture2(QRgb colour);
 
   std::unique_ptr<Ui::frmMain> ui_;

@@ -15,15 +15,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "Controls.h"
 #include "KaraokePicture.h"
 #include "Preload.h"
 #include "WorkFolder.h"
 #include "frmMain.h"
 
 namespace {
-
-constexpr QRgb kWhite = 0xFFFFFF;
-constexpr QRgb kDarkOlive = 0x404000;  // the program's colour 16448 (&H4040)
 
 // The language's rounding of CInt: to the nearest whole number, halves to even.
 int cint(double v) {
@@ -33,12 +31,6 @@ int cint(double v) {
 std::vector<uint8_t> readAll(const QString& path) {
   std::ifstream in(path.toStdString(), std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void setBack(QLabel* picture, QRgb colour) {
-  QPalette p = picture->palette();
-  p.setColor(QPalette::Window, QColor(colour));
-  picture->setPalette(p);
 }
 
 }  // namespace
@@ -160,7 +152,7 @@ void frmMain::OpenMusic() {
   startTime = 0;
   vslidertempo->setValue(64);
   vscroll1->setValue(0);
-  midiPerformance->SetMasterVolume((100 - Slider1->value()) * 42 - 3000);
+  midiPerformance->SetMasterVolume(midi::masterVolume(Slider1->value()));
   lyricCursor = 0;
   songLoaded = true;
   QApplication::restoreOverrideCursor();
@@ -238,14 +230,13 @@ void frmMain::vscroll1_Change() {
 
 void frmMain::vslidertempo_Change() {
   const int v = vslidertempo->value();
-  const int step = cint(v * 30.0 / 127);
-  midiPerformance->SetMasterTempo(float(step * 2.0 / 30));
+  midiPerformance->SetMasterTempo(midi::tempoFactor(v));
   lblInfo[2]->setText(QString::number(int(std::floor((v * 24.0 / 127 - 12) / 2))));
 }
 
 // The level applies at once, as a user moving it expects, besides at every song's opening.
 void frmMain::Slider1_Change() {
-  if (songLoaded) midiPerformance->SetMasterVolume((100 - Slider1->value()) * 42 - 3000);
+  if (songLoaded) midiPerformance->SetMasterVolume(midi::masterVolume(Slider1->value()));
 }
 
 void frmMain::dlsbank_Click() {
@@ -294,12 +285,12 @@ void frmMain::Timer_Timer() {
     Label5->setText(
         QString("%1:%2").arg(minutes, 2, 10, QChar('0')).arg(seconds, 2, 10, QChar('0')));
     if (seek >= songSegment.GetLength()) SeekEnd();
-    setBack(Picture2, kDarkOlive);
+    setPicture2(kLightOn);
   }
 }
 
 void frmMain::Timer3_Timer() {
-  setBack(Picture2, kWhite);
+  setPicture2(kLightOff);
 }
 
 // ---- the karaoke picture ------------------------------------------------------------------

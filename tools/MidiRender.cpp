@@ -5,7 +5,9 @@
 #include <fstream>
 #include <iostream>
 
+#include "Controls.h"
 #include "MidiPerformance.h"
+#include "RenderOptions.h"
 #include "WavOut.h"
 #include "bass.h"
 
@@ -27,18 +29,10 @@ namespace {
 
 constexpr int kRate = 44100;
 
-bool number(const std::string& s, int lo, int hi, int* out) {
-  int v = 0;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || p != s.data() + s.size() || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 bool pair(const std::string& s, int hi, std::pair<int, int>* out) {
   const size_t eq = s.find('=');
-  return eq != std::string::npos && number(s.substr(0, eq), 1, 16, &out->first) &&
-         number(s.substr(eq + 1), 0, hi, &out->second);
+  return eq != std::string::npos && parseInt(s.substr(0, eq), 1, 16, &out->first) &&
+         parseInt(s.substr(eq + 1), 0, hi, &out->second);
 }
 
 }  // namespace
@@ -73,11 +67,11 @@ std::optional<MidiRenderOptions> parseMidiRenderOptions(const std::vector<std::s
       auto v = value();
       if (!v) return std::nullopt;
       int n = 0;
-      if (a == "--tempo" && !number(*v, 0, 127, &o.tempo)) return bad(*v, "0..127");
-      if (a == "--transpose" && !number(*v, -10, 10, &o.transpose)) return bad(*v, "-10..10");
-      if (a == "--level" && !number(*v, 0, 100, &o.level)) return bad(*v, "0..100");
+      if (a == "--tempo" && !parseInt(*v, 0, 127, &o.tempo)) return bad(*v, "0..127");
+      if (a == "--transpose" && !parseInt(*v, -10, 10, &o.transpose)) return bad(*v, "-10..10");
+      if (a == "--level" && !parseInt(*v, 0, 100, &o.level)) return bad(*v, "0..100");
       if (a == "--mute") {
-        if (!number(*v, 1, 16, &n)) return bad(*v, "a channel 1..16");
+        if (!parseInt(*v, 1, 16, &n)) return bad(*v, "a channel 1..16");
         o.mute.push_back(n);
       }
     } else if (a == "--volume" || a == "--program") {
@@ -93,10 +87,8 @@ std::optional<MidiRenderOptions> parseMidiRenderOptions(const std::vector<std::s
     } else if (a == "--seconds") {
       auto v = value();
       if (!v) return std::nullopt;
-      char* end = nullptr;
-      const double s = std::strtod(v->c_str(), &end);
-      if (v->empty() || *end || !std::isfinite(s) || s <= 0) return bad(*v, "a positive number");
-      o.seconds = s;
+      o.seconds = parseSeconds(*v);
+      if (!o.seconds) return bad(*v, "a positive number");
     } else if (a == "--format") {
       auto v = value();
       if (!v) return std::nullopt;
@@ -148,9 +140,8 @@ int renderMidi(const MidiRenderOptions& o) {
     if (status == 0) {
       song.ConnectToCollection(bank);
       song.Download(performance);
-      const int step = int(std::nearbyint(o.tempo * 30.0 / 127));
-      performance.SetMasterTempo(float(step * 2.0 / 30));
-      performance.SetMasterVolume((100 - o.level) * 42 - 3000);
+      performance.SetMasterTempo(midi::tempoFactor(o.tempo));
+      performance.SetMasterVolume(midi::masterVolume(o.level));
       audiolib::MidiSegmentState state = performance.PlaySegmentEx(song);
       for (int ch = 0; ch < 16; ++ch)
         if (ch != 9 && o.transpose) performance.SendTransposePMSG(ch, o.transpose);

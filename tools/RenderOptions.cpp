@@ -23,14 +23,6 @@ const char* const kRenderUsage =
 
 namespace {
 
-bool parseInt(const std::string& s, int lo, int hi, int* out) {
-  int v = 0;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || p != s.data() + s.size() || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 bool parseBands(const std::string& s, std::array<int, 8>* out) {
   size_t start = 0;
   for (int i = 0; i < 8; ++i) {
@@ -45,6 +37,21 @@ bool parseBands(const std::string& s, std::array<int, 8>* out) {
 }
 
 }  // namespace
+
+bool parseInt(const std::string& s, int lo, int hi, int* out) {
+  int v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || p != s.data() + s.size() || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+std::optional<double> parseSeconds(const std::string& s) {
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (s.empty() || *end != '\0' || !std::isfinite(v) || v <= 0) return std::nullopt;
+  return v;
+}
 
 std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& args,
                                                 std::string* error) {
@@ -104,13 +111,11 @@ std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& 
       if (!intOpt(&o.chkequalizer, 0, 1)) return std::nullopt;
     } else if (a == "--seconds") {
       if (!next(&v)) return std::nullopt;
-      char* end = nullptr;
-      const double s = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !std::isfinite(s) || s <= 0) {
+      o.seconds = parseSeconds(v);
+      if (!o.seconds) {
         *error = "--seconds takes a positive number of seconds, not \"" + v + "\"";
         return std::nullopt;
       }
-      o.seconds = s;
     } else if (a == "--format") {
       if (!next(&v)) return std::nullopt;
       if (v != "f32" && v != "s16") {

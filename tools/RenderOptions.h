@@ -31,4 +31,9 @@ std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& 
 
 extern const char* const kRenderUsage;
 
+// A whole number from lo to hi, the whole of `s`; false otherwise.
+bool parseInt(const std::string& s, int lo, int hi, int* out);
+// A positive, finite number of seconds, the whole of `s`.
+std::optional<double> parseSeconds(const std::string& s);
+
 }  // namespace cli
