@@ -1,5 +1,6 @@
-// Output devices of the engine: the system's sound output through SDL2, or none (the engine
-// then renders only when asked, as fast as asked).
+// Output devices of the engine: the system's sound output (the sound server through libpulse,
+// or one of SDL2's drivers), or none (the engine then renders only when asked, as fast as
+// asked).
 #pragma once
 
 #include <cstdint>
@@ -22,9 +23,10 @@ class OutputDevice {
 };
 
 // Opens output device `index` (1 = the system's default, 2.. = SDL's list) at `rate` Hz,
-// float stereo, and starts calling `render`. Null (and *error set) when it can't.
-std::unique_ptr<OutputDevice> openSdlOutput(int index, int rate, RenderFn render, int* error,
-                                            std::string* why);
+// float stereo, and starts calling `render` on a thread of the device's. Null (and *error
+// set) when it can't.
+std::unique_ptr<OutputDevice> openOutput(int index, int rate, RenderFn render, int* error,
+                                         std::string* why);
 // Number of output devices SDL lists (device indexes 2 .. 1 + count).
 int sdlOutputCount();
 // Closes SDL's audio so that the next start reads its driver settings anew.
