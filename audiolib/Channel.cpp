@@ -7,7 +7,7 @@ namespace audiolib {
 
 namespace {
 int64_t ringCapacity(int rate) {
-  return std::max<int64_t>(rate * 3 / 4, 16384);
+  return std::max<int64_t>(int64_t(rate) * 3 / 4, 16384);
 }
 }  // namespace
 

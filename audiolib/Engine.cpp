@@ -93,7 +93,10 @@ void Engine::free(Channel* c) {
       std::erase_if(sources_, [&](const std::unique_ptr<Source>& p) { return p.get() == s; });
   }
   const DWORD slot = c->handle & (kMaxSlots - 1);
-  slots_[slot].store(nullptr, std::memory_order_release);
+  // Sequentially consistent with the mixer's epoch step and slot read: either the mixer's
+  // block began after this store (it can't see the channel), or this thread sees the odd
+  // epoch of the block and waits it out.
+  slots_[slot].store(nullptr, std::memory_order_seq_cst);
   waitForMixer();
   owned_[slot].reset();
 }
@@ -106,7 +109,7 @@ void Engine::freeAll() {
 
 void Engine::waitForMixer() {
   // A block that began before the channel left the slots may still use it: wait it out.
-  const uint64_t e = epoch_.load(std::memory_order_acquire);
+  const uint64_t e = epoch_.load(std::memory_order_seq_cst);
   if (e & 1u)
     while (epoch_.load(std::memory_order_acquire) == e) std::this_thread::yield();
 }
@@ -257,12 +260,12 @@ void Engine::render(float* out, int frames) {
   tInRender = true;
   while (frames > 0) {
     const int n = std::min(frames, kMaxBlockFrames);
-    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    epoch_.fetch_add(1, std::memory_order_seq_cst);
     commitStarts();
     std::memset(out, 0, size_t(n) * 2 * sizeof(float));
     const bool fdsp = floatDsp.load(std::memory_order_relaxed);
     for (int s = 1; s < kMaxSlots; ++s) {
-      Channel* c = slots_[size_t(s)].load(std::memory_order_acquire);
+      Channel* c = slots_[size_t(s)].load(std::memory_order_seq_cst);
       if (!c || c->decodeOnly()) continue;
       if (c->render(out, n, fdsp)) events_.push({BASS_SYNC_END, c->handle});
       if (c->slideFinished) events_.push({BASS_SYNC_SLIDE, c->handle});
@@ -320,7 +323,7 @@ bool Engine::start(int deviceIndex, int rate_, int* error) {
   device = deviceIndex;
   if (deviceIndex != 0) {
     std::string why;
-    output = openSdlOutput(
+    output = openOutput(
         deviceIndex, rate_, [this](float* o, int n) { render(o, n); }, error, &why);
     if (!output) {
       sdlAudioShutdown();
