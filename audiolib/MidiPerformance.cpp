@@ -36,6 +36,7 @@ struct MidiStateData {
   int division = kDefaultDivision;
   int64_t startMusic = 0;
   int64_t lengthMusic = 0;
+  int aheadMs = 0;  // what the synth thread renders ahead of the mixer
 };
 
 namespace {
@@ -66,6 +67,16 @@ std::vector<uint8_t> readFile(const std::string& path, size_t limit) {
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) return {};
   return bytes;
+}
+
+bool engineHasOutput() {
+  Engine& e = Engine::get();
+  std::lock_guard lock(e.mutex);
+  return e.initialised && e.output;
+}
+
+int aheadMs(const MidiRenderer& r) {
+  return int(r.aheadFrames() * 1000 / std::max(1, r.sampleRate()));
 }
 
 // The engine stream's side of the synth. The stream is made first (its rate is the engine's,
@@ -140,7 +151,8 @@ int64_t MidiSegmentState::GetSeekHeard() const {
   if (!data_) return 0;
   const int64_t seek = GetSeek();
   const int usPerQuarter = std::max(1, data_->status->usPerQuarter.load());
-  const int64_t lag = int64_t(BASS_GetLatency()) * 1000 * kMusicPerQuarter / usPerQuarter;
+  const int64_t lagMs = int64_t(BASS_GetLatency()) + data_->aheadMs;
+  const int64_t lag = lagMs * 1000 * kMusicPerQuarter / usPerQuarter;
   return std::max(data_->startMusic, seek - lag);
 }
 
@@ -220,6 +232,8 @@ bool MidiPerformance::InitAudio(const std::string& soundFont) {
     BASS_StreamFree(h);
     return false;
   }
+  // On a device of its own the mixer must not wait for the synth: it runs ahead.
+  if (engineHasOutput()) r->runAhead();
   synthStream->attach(r);
   if (!BASS_StreamPlay(h, FALSE, 0)) {
     BASS_StreamFree(h);
@@ -246,6 +260,7 @@ MidiSegmentState MidiPerformance::PlaySegmentEx(const MidiSegment& segment, int6
   data->division = d.header.division;
   data->startMusic = ticksToMusic(std::min(d.startTick, d.totalTicks), d.header.division);
   data->lengthMusic = ticksToMusic(d.totalTicks, d.header.division);
+  data->aheadMs = aheadMs(*renderer_);
   if (!renderer_->play(std::move(song))) return state;
   state.data_ = std::move(data);
   return state;
@@ -305,7 +320,7 @@ bool MidiPerformance::CloseDown() {
 }
 
 DWORD MidiPerformance::GetLatency() const {
-  return renderer_ ? BASS_GetLatency() : 0;
+  return renderer_ ? BASS_GetLatency() + DWORD(aheadMs(*renderer_)) : 0;
 }
 
 bool MidiPerformance::IsSounding() const {

@@ -89,7 +89,8 @@ class MidiSegmentState {
   // a play from a start point begins there), at most the segment's length.
   int64_t GetSeek() const;
   // Music time of what the listener hears now: GetSeek less the output's latency
-  // (BASS_GetLatency) at the tempo in force. Lyrics are timed from this.
+  // (BASS_GetLatency) and what the synth renders ahead, at the tempo in force. Lyrics are
+  // timed from this.
   int64_t GetSeekHeard() const;
   bool IsPlaying() const;  // false once the song ended or was stopped
   bool HasEnded() const;   // played to its end (not stopped)
@@ -145,7 +146,8 @@ class MidiPerformance {
   // Stops, frees the stream and the synth. Safe to call twice, and after BASS_Free.
   bool CloseDown();
 
-  // Output latency in ms between a rendered block and the speakers (0 on device 0).
+  // Latency in ms between the synth's newest block and the speakers: the output's, and what
+  // the synth renders ahead of the mixer (0 on device 0).
   DWORD GetLatency() const;
   // Voices still sounding (a song's last notes ringing out after its end).
   bool IsSounding() const;

@@ -35,6 +35,10 @@ std::unique_ptr<MidiRenderer> MidiRenderer::create(int sampleRate, const std::st
 }
 
 MidiRenderer::~MidiRenderer() {
+  if (aheadRunning_.exchange(false)) {
+    aheadWake_.release();
+    aheadThread_.join();
+  }
   // Nobody renders any more: the queues are ours to empty.
   Command c;
   while (commands_.pop(c))
@@ -260,7 +264,39 @@ void MidiRenderer::route(fluid_midi_event_t* e) {
   fluid_synth_handle_midi_event(synth_, e);
 }
 
+void MidiRenderer::runAhead() {
+  if (ahead_) return;
+  ahead_ = std::make_unique<RingBuffer>(2, 4 * kAheadFrames, 0, 0);
+  aheadRunning_ = true;
+  aheadThread_ = std::thread([this] { aheadLoop(); });
+}
+
+void MidiRenderer::aheadLoop() {
+  float block[2 * MidiSong::kBlock];
+  while (aheadRunning_.load(std::memory_order_acquire)) {
+    while (ahead_->readAvailable() < kAheadFrames) {
+      synthesize(block, MidiSong::kBlock);
+      ahead_->write(block, MidiSong::kBlock);
+    }
+    // The mixer wakes this thread after each read; the timeout only bounds a missed wake.
+    (void)aheadWake_.try_acquire_for(std::chrono::milliseconds(5));
+    while (aheadWake_.try_acquire()) {
+    }
+  }
+}
+
 int64_t MidiRenderer::render(float* frames, int64_t count) {
+  if (!ahead_) return synthesize(frames, count);
+  const int64_t got = ahead_->read(frames, count);
+  if (got < count) {
+    std::memset(frames + 2 * got, 0, size_t(count - got) * 2 * sizeof(float));
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+  }
+  aheadWake_.release();
+  return count;
+}
+
+int64_t MidiRenderer::synthesize(float* frames, int64_t count) {
   if (gate_.fetch_or(kInside) & kWanted) {
     // The controlling thread has the synth (a sound bank is loading): silence this block.
     gate_.fetch_and(~kInside);

@@ -10,6 +10,12 @@
 // and are freed on the controlling thread. Loading a sound bank into the synth is the one
 // thing that needs the synth to itself: `Exclusive` keeps the mixer off it (the mixer then
 // renders silence for the MIDI stream instead of waiting) for the length of the load.
+//
+// On a real output device the synth runs ahead on a thread of its own (`runAhead`): the synth
+// allocates as it plays (its voice threads, a tuning message, a reset), which the mixing
+// thread may not, so the mixer only copies what the synth thread made into a ring a few
+// blocks ahead of it. Everything said above of "the mixing thread" then holds for the synth
+// thread. On the render-on-demand device the synth renders inline, block for block.
 #pragma once
 
 #include <fluidsynth.h>
@@ -18,7 +24,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <semaphore>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MidiSong.h"
@@ -74,6 +82,14 @@ class MidiRenderer {
   // or on the render-on-demand device between two renders (tests read the synth's state).
   fluid_synth_t* synth() const { return synth_; }
 
+  // Starts the synth thread; from then on `render` copies from its ring. Frames made ahead
+  // of the mixer, at most: commands and the song's position are that much ahead of the ring's
+  // reader.
+  void runAhead();
+  int64_t aheadFrames() const { return ahead_ ? kAheadFrames : 0; }
+  // Blocks the mixer found the ring short of frames (the synth thread fell behind).
+  int64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+
   // ---- mixing thread: writes `count` stereo frames; always all of them.
   int64_t render(float* frames, int64_t count);
 
@@ -85,7 +101,11 @@ class MidiRenderer {
   };
   static constexpr size_t kQueue = 256;
 
+  static constexpr int64_t kAheadFrames = 2048;
+
   MidiRenderer() = default;
+  int64_t synthesize(float* frames, int64_t count);
+  void aheadLoop();
   bool push(const Command& c);
   void apply(const Command& c);
   void resetSynth();
@@ -107,6 +127,13 @@ class MidiRenderer {
   static constexpr int kWanted = 1, kInside = 2;
   std::atomic<int> gate_{0};
   std::vector<int> banks_;  // font ids of loaded banks, oldest first
+
+  // The synth thread and its ring (null on the render-on-demand device).
+  std::unique_ptr<RingBuffer> ahead_;
+  std::thread aheadThread_;
+  std::atomic<bool> aheadRunning_{false};
+  std::counting_semaphore<1 << 20> aheadWake_{0};
+  std::atomic<int64_t> underruns_{0};
 
   // Mixing thread only.
   MidiSong* song_ = nullptr;
