@@ -22,6 +22,8 @@ constexpr size_t kSearchWindow = 4096;
 // Largest frame of any layer, version and bit rate (MPEG 2 Layer II at 160 kbit/s, 8 kHz).
 constexpr size_t kMaxFrameBytes = 2881;
 constexpr int kFramesToCheck = 3;
+// ID3v2 tags skipped in a row before the first frame; real files carry one, rarely two.
+constexpr int kMaxId3Tags = 16;
 
 struct FrameHeader {
   int version;  // 3 = MPEG 1, 2 = MPEG 2, 0 = MPEG 2.5
@@ -123,7 +125,7 @@ bool looksLikeMpegAudio(const std::string& path) {
   if (!f || ec) return false;
   // Skip the ID3v2 tags (a file may carry more than one in a row) without reading them.
   uint64_t offset = 0;
-  for (;;) {
+  for (int tags = 0; tags < kMaxId3Tags; ++tags) {
     std::array<uint8_t, 10> header{};
     if (std::fseek(f.get(), long(offset), SEEK_SET) != 0 ||
         std::fread(header.data(), 1, header.size(), f.get()) != header.size())
@@ -140,7 +142,7 @@ bool looksLikeMpegAudio(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path) {
+std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, int* refusal) {
   if (!looksLikeMpegAudio(path)) return nullptr;
 
   int err = MPG123_OK;
@@ -169,6 +171,11 @@ std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path) {
   if (mpg123_scan(h.get()) != MPG123_OK) return nullptr;
   const off_t length = mpg123_length(h.get());
   if (length <= 0) return nullptr;
+  const int format = checkFileFormat(rate, channels, int64_t(length));
+  if (format != BASS_OK) {
+    *refusal = format;
+    return nullptr;
+  }
 
   // At least one frame must decode: headers alone can be faked by chance.
   std::vector<unsigned char> probe(size_t(channels) * sizeof(float) * 1152);

@@ -15,8 +15,9 @@ namespace audiolib {
 
 class Mpg123Decoder final : public Decoder {
  public:
-  // nullptr when `path` is not MPEG audio that decodes.
-  static std::unique_ptr<Mpg123Decoder> open(const std::string& path);
+  // nullptr when `path` is not MPEG audio that decodes, and also, with *refusal set to
+  // checkFileFormat's code, when it is but is longer than the engine takes.
+  static std::unique_ptr<Mpg123Decoder> open(const std::string& path, int* refusal);
 
   int sampleRate() const override { return rate_; }
   int channels() const override { return channels_; }

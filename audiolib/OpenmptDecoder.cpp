@@ -51,7 +51,13 @@ std::unique_ptr<OpenmptDecoder> OpenmptDecoder::create(std::span<const uint8_t> 
   openmpt_module_set_repeat_count(module.get(), loop ? -1 : 0);
   if (!ramp)
     openmpt_module_set_render_param(module.get(), OPENMPT_MODULE_RENDER_VOLUMERAMPING_STRENGTH, 0);
+  // The duration is libopenmpt's walk through the song's orders; pattern jumps and tempo
+  // effects can make it any length, so it is checked before it becomes a frame count.
   const double seconds = openmpt_module_get_duration_seconds(module.get());
+  if (std::isfinite(seconds) && seconds > double(kMaxFileSeconds)) {
+    *error = BASS_ERROR_FILEFORM;
+    return nullptr;
+  }
   const int64_t length =
       std::isfinite(seconds) && seconds > 0 ? int64_t(std::llround(seconds * sampleRate)) : 0;
   auto* decoder = new (std::nothrow) OpenmptDecoder(std::move(module), sampleRate, length);

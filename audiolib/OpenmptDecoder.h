@@ -17,7 +17,7 @@ class OpenmptDecoder final : public Decoder {
   // Renders the module held in `data` at `sampleRate` (8000 to 192000 Hz). `loop` repeats the
   // song for ever; `ramp` keeps libopenmpt's default volume ramping, which is off otherwise.
   // nullptr with *error set (BASS_ERROR_FILEFORM, BASS_ERROR_MEM, BASS_ERROR_ILLPARAM) when the
-  // bytes are not a module libopenmpt loads.
+  // bytes are not a module libopenmpt loads, or its song lasts longer than a day.
   static std::unique_ptr<OpenmptDecoder> create(std::span<const uint8_t> data, int sampleRate,
                                                 bool loop, bool ramp, int* error);
 

@@ -18,11 +18,18 @@ bool isMpeg(const SF_INFO& info) {
 
 }  // namespace
 
-std::unique_ptr<SndfileDecoder> SndfileDecoder::open(const std::string& path) {
+std::unique_ptr<SndfileDecoder> SndfileDecoder::open(const std::string& path, int* refusal) {
   SF_INFO info{};
   Handle file(sf_open(path.c_str(), SFM_READ, &info));
   if (!file) return nullptr;
   if (isMpeg(info) || info.channels <= 0 || info.samplerate <= 0 || info.frames < 0) return nullptr;
+  // The header is libsndfile's to read but the numbers are the file's claim: refused here,
+  // before a rate of 2 GHz or 1024 channels sizes a buffer.
+  const int format = checkFileFormat(info.samplerate, info.channels, info.frames);
+  if (format != BASS_OK) {
+    *refusal = format;
+    return nullptr;
+  }
   // Integer files come back scaled to [-1, 1), the engine's float range.
   sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
   return std::unique_ptr<SndfileDecoder>(new (std::nothrow) SndfileDecoder(std::move(file), info));

@@ -14,8 +14,10 @@ namespace audiolib {
 
 class SndfileDecoder final : public Decoder {
  public:
-  // nullptr when libsndfile cannot read `path` or the file is MPEG audio.
-  static std::unique_ptr<SndfileDecoder> open(const std::string& path);
+  // nullptr when libsndfile cannot read `path` or the file is MPEG audio (another decoder may
+  // take it), and also, with *refusal set to checkFileFormat's code, when libsndfile reads it
+  // but its rate, channels or length are past the engine's limits.
+  static std::unique_ptr<SndfileDecoder> open(const std::string& path, int* refusal);
 
   int sampleRate() const override { return info_.samplerate; }
   int channels() const override { return info_.channels; }

@@ -444,7 +444,22 @@ fs::path encodedMp3(const TempDir& d) {
   return mp3;
 }
 
+// `bytes` at the start of a file of `size` bytes; the rest is a hole, so a file of many
+// gigabytes costs the disk nothing.
+MakeFile sparseFile(const std::string& name, std::vector<uint8_t> bytes, uint64_t size) {
+  return [=](const TempDir& d) {
+    const fs::path p = writeBytes(d / name, bytes);
+    fs::resize_file(p, size);
+    return p;
+  };
+}
+
+MakeFile wav(uint32_t rate, uint16_t channels, uint32_t dataBytes = 4096) {
+  return bytesFile("crafted.wav", testaudio::craftedWav(rate, channels, dataBytes));
+}
+
 constexpr int kForm = BASS_ERROR_FILEFORM, kOpen = BASS_ERROR_FILEOPEN;
+constexpr int kFormat = BASS_ERROR_FORMAT;
 const BadCase kBadCases[] = {
     {"Missing", [](const TempDir& d) { return d / "nothing.wav"; }, kOpen, kOpen},
     {"Directory", [](const TempDir& d) { return d.path(); }, kOpen, kOpen},
@@ -462,6 +477,28 @@ const BadCase kBadCases[] = {
     {"Garbage64k", bytesFile("garbage.mp3", randomBytes(65536)), kForm},
     {"WavAsModule", goodWav, BASS_OK},
     {"ModuleAsStream", writeSong, kForm, BASS_OK},
+    // Headers whose numbers would size the engine's buffers: refused before anything is
+    // allocated, the limits themselves still taken.
+    {"RateTwoGigahertz", wav(2000000000, 2), kFormat},
+    {"RateOneHertz", wav(1, 1), kFormat},
+    {"RateBelowLowest", wav(audiolib::kMinFileRate - 1, 1), kFormat},
+    {"RateLowest", wav(audiolib::kMinFileRate, 1), BASS_OK},
+    {"RateHighest", wav(audiolib::kMaxFileRate, 2), BASS_OK},
+    {"RateAboveHighest", wav(audiolib::kMaxFileRate + 1, 2), kFormat},
+    {"Channels1024At8Hz", wav(8, 1024, 1 << 16), kFormat},
+    {"ChannelsPastTheMixer", wav(44100, audiolib::kMaxFileChannels + 1), kFormat},
+    {"ChannelsMost", wav(44100, audiolib::kMaxFileChannels), BASS_OK},
+    // 2^36 - 1 frames claimed by a 42-byte header: 795 days at 1 kHz.
+    {"FlacClaimingYears",
+     bytesFile("long.flac", testaudio::craftedFlacHeader(1000, 2, 0xFFFFFFFFFull)), kForm},
+    {"StreamPastSizeLimit",
+     sparseFile("huge.wav", testaudio::craftedWav(44100, 2, 4096),
+                audiolib::kMaxStreamFileBytes + 1),
+     kForm},
+    {"WavPastModuleSizeLimit",
+     sparseFile("big.wav", testaudio::craftedWav(44100, 2, 4096),
+                audiolib::kMaxModuleFileBytes + 1),
+     BASS_OK},
 };
 
 class BadInput : public testing::TestWithParam<BadCase> {};

@@ -38,6 +38,54 @@ void writeWav(const std::filesystem::path& path, const Audio& audio, Format form
   sf_close(f);
 }
 
+namespace {
+void putLe(std::vector<uint8_t>& b, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void putBe(std::vector<uint8_t>& b, uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void putText(std::vector<uint8_t>& b, const char* text) {
+  while (*text) b.push_back(uint8_t(*text++));
+}
+}  // namespace
+
+std::vector<uint8_t> craftedWav(uint32_t rate, uint16_t channels, uint32_t dataBytes) {
+  std::vector<uint8_t> b;
+  putText(b, "RIFF");
+  putLe(b, 36 + uint64_t(dataBytes), 4);
+  putText(b, "WAVEfmt ");
+  putLe(b, 16, 4);
+  putLe(b, 1, 2);  // PCM
+  putLe(b, channels, 2);
+  putLe(b, rate, 4);
+  putLe(b, uint32_t(rate * channels * 2u), 4);
+  putLe(b, uint16_t(channels * 2u), 2);
+  putLe(b, 16, 2);
+  putText(b, "data");
+  putLe(b, dataBytes, 4);
+  b.resize(b.size() + dataBytes);
+  return b;
+}
+
+std::vector<uint8_t> craftedFlacHeader(uint32_t rate, int channels, uint64_t frames) {
+  std::vector<uint8_t> b;
+  putText(b, "fLaC");
+  b.push_back(0x80);  // the last metadata block, STREAMINFO
+  putBe(b, 34, 3);
+  putBe(b, 4096, 2);  // smallest and largest block
+  putBe(b, 4096, 2);
+  putBe(b, 0, 3);  // frame sizes unknown
+  putBe(b, 0, 3);
+  // 20 bits of rate, 3 of channels - 1, 5 of bits per sample - 1, 36 of total samples.
+  putBe(b,
+        uint64_t(rate & 0xFFFFF) << 44 | uint64_t(channels - 1) << 41 | uint64_t(15) << 36 |
+            (frames & 0xFFFFFFFFFull),
+        8);
+  b.resize(b.size() + 16);  // MD5 unknown
+  return b;
+}
+
 Audio readAudio(const std::filesystem::path& path) {
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);

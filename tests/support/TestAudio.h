@@ -27,6 +27,13 @@ float sine(double hz, double amp, int64_t frame, int rate);
 enum class Format { S16, F32 };
 void writeWav(const std::filesystem::path& path, const Audio& audio, Format format = Format::S16);
 Audio readAudio(const std::filesystem::path& path);  // any format libsndfile reads
+// A 16-bit PCM WAV written byte by byte, so its header can claim what no writer would: any
+// rate and channel count (the byte rate and block align follow from them, wrapping as 32 and
+// 16 bits do), `dataBytes` of zero samples.
+std::vector<uint8_t> craftedWav(uint32_t rate, uint16_t channels, uint32_t dataBytes);
+// A FLAC file of its stream info block alone, claiming `frames` (up to 2^36 - 1) frames of
+// 16-bit audio at `rate` with `channels` (1 to 8), and no audio frames at all.
+std::vector<uint8_t> craftedFlacHeader(uint32_t rate, int channels, uint64_t frames);
 
 // Runs a shell command; returns its exit status, its standard output in *out when given.
 int run(const std::string& command, std::string* out = nullptr);
