@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "Engine.h"
 
@@ -21,6 +22,8 @@ constexpr DWORD kEngineVersion = 2 | (1u << 16);  // 2.1
 constexpr DWORD kFxVersion = 2;                   // 2.0
 constexpr QWORD kBadQword = std::numeric_limits<QWORD>::max();
 constexpr DWORD kBadDword = 0xFFFFFFFFu;
+static_assert(audiolib::kMaxFileChannels == audiolib::kMaxChannelsPerStream,
+              "the decoders open what the mixer plays");
 
 template <class T>
 T fail(int code, T result) {
@@ -31,6 +34,32 @@ template <class T>
 T fxFail(int code, T result) {
   tFxError = code;
   return result;
+}
+
+// Runs the body of an interface function so that no exception leaves it: memory running out
+// (a song's buffers, a decoder's tables) becomes BASS_ERROR_MEM, anything else that throws
+// (a thread that cannot start) BASS_ERROR_UNKNOWN. The call's lock, if taken, is released by
+// the unwinding on the way out.
+template <class T, class Body>
+T guarded(T failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return fail(BASS_ERROR_MEM, failure);
+  } catch (...) {
+    return fail(BASS_ERROR_UNKNOWN, failure);
+  }
+}
+// The same for the effects add-on, whose errors have a code of their own.
+template <class T, class Body>
+T fxGuarded(T failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return fxFail(BASS_ERROR_MEM, failure);
+  } catch (...) {
+    return fxFail(BASS_ERROR_UNKNOWN, failure);
+  }
 }
 
 // The engine's lock for one call, refused on the mixing thread (where no call may wait) and
@@ -139,15 +168,17 @@ DWORD BASS_GetConfig(DWORD option) {
 }
 
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid) {
-  Call call(false);
-  if (call.error() != BASS_OK) return fail(call.error(), FALSE);
-  if (call.engine().initialised) return fail(BASS_ERROR_ALREADY, FALSE);
-  if (freq < 8000 || freq > 192000) return fail(BASS_ERROR_ILLPARAM, FALSE);
-  if (device == -1) device = BASS_DEVICE_DEFAULT;
-  if (device < 0) return fail(BASS_ERROR_DEVICE, FALSE);
-  int error = BASS_OK;
-  if (!call.engine().start(device, int(freq), &error)) return fail(error, FALSE);
-  return succeeded(TRUE);
+  return guarded(BOOL(FALSE), [&]() -> BOOL {
+    Call call(false);
+    if (call.error() != BASS_OK) return fail(call.error(), FALSE);
+    if (call.engine().initialised) return fail(BASS_ERROR_ALREADY, FALSE);
+    if (freq < 8000 || freq > 192000) return fail(BASS_ERROR_ILLPARAM, FALSE);
+    if (device == -1) device = BASS_DEVICE_DEFAULT;
+    if (device < 0) return fail(BASS_ERROR_DEVICE, FALSE);
+    int error = BASS_OK;
+    if (!call.engine().start(device, int(freq), &error)) return fail(error, FALSE);
+    return succeeded(TRUE);
+  });
 }
 
 BOOL BASS_Free() {
@@ -176,27 +207,29 @@ DWORD BASS_GetVolume() {
 }
 
 DWORD BASS_MixGetData(void* buffer, DWORD length) {
-  if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
-  const DWORD frames = length / (2 * sizeof(float));
-  auto* out = static_cast<float*>(buffer);
-  {
-    Call call;
-    if (!call.ok()) return fail(call.error(), kBadDword);
-    if (call.engine().output) return fail(BASS_ERROR_NOTAVAIL, kBadDword);
-  }
-  DWORD done = 0;
-  while (done < frames) {
-    const DWORD n = std::min<DWORD>(frames - done, 1024);
+  return guarded(DWORD(kBadDword), [&]() -> DWORD {
+    if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
+    const DWORD frames = length / (2 * sizeof(float));
+    auto* out = static_cast<float*>(buffer);
     {
       Call call;
       if (!call.ok()) return fail(call.error(), kBadDword);
-      call.engine().feedAll();
-      call.engine().render(out + 2 * done, int(n));
+      if (call.engine().output) return fail(BASS_ERROR_NOTAVAIL, kBadDword);
     }
-    Engine::get().dispatchEvents();
-    done += n;
-  }
-  return succeeded(done * 2 * sizeof(float));
+    DWORD done = 0;
+    while (done < frames) {
+      const DWORD n = std::min<DWORD>(frames - done, 1024);
+      {
+        Call call;
+        if (!call.ok()) return fail(call.error(), kBadDword);
+        call.engine().feedAll();
+        call.engine().render(out + 2 * done, int(n));
+      }
+      Engine::get().dispatchEvents();
+      done += n;
+    }
+    return succeeded(done * 2 * sizeof(float));
+  });
 }
 
 DWORD BASS_GetLatency() {
@@ -208,125 +241,140 @@ DWORD BASS_GetLatency() {
 // ---- streams and modules --------------------------------------------------------------------
 
 HSTREAM BASS_StreamCreate(DWORD freq, DWORD chans, DWORD flags, STREAMPROC* proc, void* user) {
-  Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  if (freq < 100 || freq > 384000) return fail(BASS_ERROR_ILLPARAM, 0u);
-  if (chans < 1 || chans > DWORD(audiolib::kMaxChannelsPerStream))
-    return fail(BASS_ERROR_FORMAT, 0u);
-  flags &= BASS_SAMPLE_FLOAT | BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE;
-  auto decoder = std::make_unique<CallbackDecoder>(int(freq), int(chans), flags, proc, user);
-  CallbackDecoder* dec = decoder.get();
-  auto source = std::make_unique<Source>();
-  source->decoder = std::move(decoder);
-  source->flags = flags;
-  auto channel = std::make_unique<Channel>(flags, int(freq), int(chans), BASS_CTYPE_STREAM, -1,
-                                           call.engine().rate, false);
-  const HSTREAM h = call.engine().add(std::move(channel), std::move(source));
-  if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  dec->handle = h;
-  return succeeded(h);
+  return guarded(HSTREAM(0u), [&]() -> HSTREAM {
+    Call call;
+    if (!call.ok()) return fail(call.error(), 0u);
+    if (freq < 100 || freq > 384000) return fail(BASS_ERROR_ILLPARAM, 0u);
+    if (chans < 1 || chans > DWORD(audiolib::kMaxChannelsPerStream))
+      return fail(BASS_ERROR_FORMAT, 0u);
+    flags &= BASS_SAMPLE_FLOAT | BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE;
+    auto decoder = std::make_unique<CallbackDecoder>(int(freq), int(chans), flags, proc, user);
+    CallbackDecoder* dec = decoder.get();
+    auto source = std::make_unique<Source>();
+    source->decoder = std::move(decoder);
+    source->flags = flags;
+    auto channel = std::make_unique<Channel>(flags, int(freq), int(chans), BASS_CTYPE_STREAM, -1,
+                                             call.engine().rate, false);
+    const HSTREAM h = call.engine().add(std::move(channel), std::move(source));
+    if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
+    dec->handle = h;
+    return succeeded(h);
+  });
 }
 
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
-  Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  if (!file) return fail(BASS_ERROR_ILLPARAM, 0u);
-  if (mem || offset || length) return fail(BASS_ERROR_NOTAVAIL, 0u);
-  const std::string path(static_cast<const char*>(file));
-  flags &= BASS_SAMPLE_FLOAT | BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE;
-  Engine& e = call.engine();
-  std::unique_ptr<Channel> channel;
-  HSTREAM h = 0;
-  if (Source* shared = (flags & BASS_STREAM_DECODE) ? nullptr : e.joinableSource(path, flags)) {
-    const auto& d = *shared->decoder;
-    channel = std::make_unique<Channel>(flags, d.sampleRate(), d.channels(), d.channelType(),
-                                        d.lengthFrames(), e.rate, false);
-    channel->path = path;
-    Channel* c = channel.get();
-    h = e.add(std::move(channel), nullptr);
-    if (h) e.attach(c, shared);
-  } else {
-    int error = BASS_OK;
-    auto decoder = e.openDecoder(path, &error);
-    if (!decoder) return fail(error, 0u);
-    channel =
-        std::make_unique<Channel>(flags, decoder->sampleRate(), decoder->channels(),
-                                  decoder->channelType(), decoder->lengthFrames(), e.rate, false);
-    channel->path = path;
-    auto source = std::make_unique<Source>();
-    source->decoder = std::move(decoder);
-    source->path = path;
-    source->flags = flags;
-    h = e.add(std::move(channel), std::move(source));
-  }
-  if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  return succeeded(h);
+  return guarded(HSTREAM(0u), [&]() -> HSTREAM {
+    Call call;
+    if (!call.ok()) return fail(call.error(), 0u);
+    if (!file) return fail(BASS_ERROR_ILLPARAM, 0u);
+    if (mem || offset || length) return fail(BASS_ERROR_NOTAVAIL, 0u);
+    const std::string path(static_cast<const char*>(file));
+    flags &= BASS_SAMPLE_FLOAT | BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE;
+    Engine& e = call.engine();
+    std::unique_ptr<Channel> channel;
+    HSTREAM h = 0;
+    if (Source* shared = (flags & BASS_STREAM_DECODE) ? nullptr : e.joinableSource(path, flags)) {
+      const auto& d = *shared->decoder;
+      channel = std::make_unique<Channel>(flags, d.sampleRate(), d.channels(), d.channelType(),
+                                          d.lengthFrames(), e.rate, false);
+      channel->path = path;
+      Channel* c = channel.get();
+      h = e.add(std::move(channel), nullptr);
+      if (h) e.attach(c, shared);
+    } else {
+      int error = BASS_OK;
+      auto decoder = e.openDecoder(path, &error);
+      if (!decoder) return fail(error, 0u);
+      // The decoders refuse more themselves; this keeps the mixer's own limit where
+      // BASS_StreamCreate keeps it, whatever decoder comes next.
+      if (decoder->channels() < 1 || decoder->channels() > audiolib::kMaxChannelsPerStream)
+        return fail(BASS_ERROR_FORMAT, 0u);
+      channel =
+          std::make_unique<Channel>(flags, decoder->sampleRate(), decoder->channels(),
+                                    decoder->channelType(), decoder->lengthFrames(), e.rate, false);
+      channel->path = path;
+      auto source = std::make_unique<Source>();
+      source->decoder = std::move(decoder);
+      source->path = path;
+      source->flags = flags;
+      h = e.add(std::move(channel), std::move(source));
+    }
+    if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
+    return succeeded(h);
+  });
 }
 
 HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
                       DWORD freq) {
-  Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  if (!file) return fail(BASS_ERROR_ILLPARAM, 0u);
-  if (mem || offset || length) return fail(BASS_ERROR_NOTAVAIL, 0u);
-  Engine& e = call.engine();
-  const int rate = freq ? int(freq) : e.rate;
-  if (rate < 8000 || rate > 192000) return fail(BASS_ERROR_ILLPARAM, 0u);
-  int error = BASS_OK;
-  auto decoder =
-      audiolib::openModuleDecoder(static_cast<const char*>(file), rate, flags & BASS_SAMPLE_LOOP,
-                                  flags & BASS_MUSIC_RAMP, &error);
-  if (!decoder) return fail(error, 0u);
-  // The module loops by itself; the channel does not restart it.
-  const DWORD chFlags = (flags & (BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE));
-  auto channel = std::make_unique<Channel>(chFlags, decoder->sampleRate(), decoder->channels(),
-                                           BASS_CTYPE_MUSIC, decoder->lengthFrames(), e.rate, true);
-  auto source = std::make_unique<Source>();
-  source->decoder = std::move(decoder);
-  source->flags = chFlags;
-  const HMUSIC h = e.add(std::move(channel), std::move(source));
-  if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  return succeeded(h);
+  return guarded(HMUSIC(0u), [&]() -> HMUSIC {
+    Call call;
+    if (!call.ok()) return fail(call.error(), 0u);
+    if (!file) return fail(BASS_ERROR_ILLPARAM, 0u);
+    if (mem || offset || length) return fail(BASS_ERROR_NOTAVAIL, 0u);
+    Engine& e = call.engine();
+    const int rate = freq ? int(freq) : e.rate;
+    if (rate < 8000 || rate > 192000) return fail(BASS_ERROR_ILLPARAM, 0u);
+    int error = BASS_OK;
+    auto decoder =
+        audiolib::openModuleDecoder(static_cast<const char*>(file), rate, flags & BASS_SAMPLE_LOOP,
+                                    flags & BASS_MUSIC_RAMP, &error);
+    if (!decoder) return fail(error, 0u);
+    // The module loops by itself; the channel does not restart it.
+    const DWORD chFlags = (flags & (BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE));
+    auto channel =
+        std::make_unique<Channel>(chFlags, decoder->sampleRate(), decoder->channels(),
+                                  BASS_CTYPE_MUSIC, decoder->lengthFrames(), e.rate, true);
+    auto source = std::make_unique<Source>();
+    source->decoder = std::move(decoder);
+    source->flags = chFlags;
+    const HMUSIC h = e.add(std::move(channel), std::move(source));
+    if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
+    return succeeded(h);
+  });
 }
 
 HSTREAM BASS_StreamCreateRendered(std::unique_ptr<audiolib::ChannelRenderer> renderer,
                                   DWORD flags) {
-  Call call;
-  if (!call.ok()) return fail(call.error(), 0u);
-  if (!renderer) return fail(BASS_ERROR_ILLPARAM, 0u);
-  flags = (flags & (BASS_STREAM_AUTOFREE | BASS_SAMPLE_LOOP)) | BASS_SAMPLE_FLOAT;
-  auto channel = std::make_unique<Channel>(flags, call.engine().rate, 2, BASS_CTYPE_STREAM, -1,
-                                           call.engine().rate, false, std::move(renderer));
-  const HSTREAM h = call.engine().add(std::move(channel), nullptr);
-  if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
-  return succeeded(h);
+  return guarded(HSTREAM(0u), [&]() -> HSTREAM {
+    Call call;
+    if (!call.ok()) return fail(call.error(), 0u);
+    if (!renderer) return fail(BASS_ERROR_ILLPARAM, 0u);
+    flags = (flags & (BASS_STREAM_AUTOFREE | BASS_SAMPLE_LOOP)) | BASS_SAMPLE_FLOAT;
+    auto channel = std::make_unique<Channel>(flags, call.engine().rate, 2, BASS_CTYPE_STREAM, -1,
+                                             call.engine().rate, false, std::move(renderer));
+    const HSTREAM h = call.engine().add(std::move(channel), nullptr);
+    if (!h) return fail(BASS_ERROR_NOCHAN, 0u);
+    return succeeded(h);
+  });
 }
 
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
-  Call call;
-  Channel* c = channelOf(call, handle);
-  if (!c) return FALSE;
-  if (c->decodeOnly()) return fail(BASS_ERROR_DECODE, FALSE);
-  if (flags & BASS_STREAM_AUTOFREE) c->autofree = true;
-  if (flags & BASS_SAMPLE_LOOP) c->loop = true;
-  Engine& e = call.engine();
-  if (c->state.load() == BASS_ACTIVE_PLAYING && !flush) return fail(BASS_OK, TRUE);
-  if (c->renderer) {
-    // A rendered stream starts where its renderer stands; it restarts itself.
-    e.arm(c);
-    return fail(BASS_OK, TRUE);
-  }
-  if (flush || c->ended.load()) {
-    // From the start; a stream that played to its end starts again too.
-    c->state.store(BASS_ACTIVE_STOPPED);
-    if (c->position.load() != 0 || c->ended.load() || (c->source && c->source->decoded > 0)) {
-      if (!e.seek(c, 0)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+  return guarded(BOOL(FALSE), [&]() -> BOOL {
+    Call call;
+    Channel* c = channelOf(call, handle);
+    if (!c) return FALSE;
+    if (c->decodeOnly()) return fail(BASS_ERROR_DECODE, FALSE);
+    if (flags & BASS_STREAM_AUTOFREE) c->autofree = true;
+    if (flags & BASS_SAMPLE_LOOP) c->loop = true;
+    Engine& e = call.engine();
+    if (c->state.load() == BASS_ACTIVE_PLAYING && !flush) return fail(BASS_OK, TRUE);
+    if (c->renderer) {
+      // A rendered stream starts where its renderer stands; it restarts itself.
+      e.arm(c);
+      return fail(BASS_OK, TRUE);
     }
-  }
-  // Enough decoded for the first blocks before the mixer takes the stream.
-  if (c->source) e.feed(*c->source, c->rate / 4);
-  e.arm(c);
-  return succeeded(TRUE);
+    if (flush || c->ended.load()) {
+      // From the start; a stream that played to its end starts again too.
+      c->state.store(BASS_ACTIVE_STOPPED);
+      if (c->position.load() != 0 || c->ended.load() || (c->source && c->source->decoded > 0)) {
+        if (!e.seek(c, 0)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+      }
+    }
+    // Enough decoded for the first blocks before the mixer takes the stream.
+    if (c->source) e.feed(*c->source, c->rate / 4);
+    e.arm(c);
+    return succeeded(TRUE);
+  });
 }
 
 namespace {
@@ -407,23 +455,25 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
-  Call call;
-  Channel* c = channelOf(call, handle);
-  if (!c) return FALSE;
-  const int64_t frame = int64_t(pos / QWORD(c->bytesPerFrame()));
-  if (c->lengthFrames >= 0 && frame > c->lengthFrames) return fail(BASS_ERROR_POSITION, FALSE);
-  if (c->decodeOnly()) {
-    if (!c->source || !c->source->decoder || !c->source->decoder->seek(frame))
-      return fail(BASS_ERROR_NOTAVAIL, FALSE);
-    c->source->decoded = frame;
-    c->source->ended = false;
-    c->ended.store(false);
-    c->position.store(frame);
-    return fail(BASS_OK, TRUE);
-  }
-  if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
-  if (c->wantsData() && c->source) call.engine().feed(*c->source, c->rate / 4);
-  return succeeded(TRUE);
+  return guarded(BOOL(FALSE), [&]() -> BOOL {
+    Call call;
+    Channel* c = channelOf(call, handle);
+    if (!c) return FALSE;
+    const int64_t frame = int64_t(pos / QWORD(c->bytesPerFrame()));
+    if (c->lengthFrames >= 0 && frame > c->lengthFrames) return fail(BASS_ERROR_POSITION, FALSE);
+    if (c->decodeOnly()) {
+      if (!c->source || !c->source->decoder || !c->source->decoder->seek(frame))
+        return fail(BASS_ERROR_NOTAVAIL, FALSE);
+      c->source->decoded = frame;
+      c->source->ended = false;
+      c->ended.store(false);
+      c->position.store(frame);
+      return fail(BASS_OK, TRUE);
+    }
+    if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+    if (c->wantsData() && c->source) call.engine().feed(*c->source, c->rate / 4);
+    return succeeded(TRUE);
+  });
 }
 
 float BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos) {
@@ -533,46 +583,50 @@ DWORD BASS_ChannelGetLevel(DWORD handle) {
 }
 
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
-  Call call;
-  Channel* c = channelOf(call, handle);
-  if (!c) return kBadDword;
-  if (!c->decodeOnly()) return fail(BASS_ERROR_DECODE, kBadDword);
-  if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
-  const int bpf = c->bytesPerFrame();
-  const int64_t frames = length / DWORD(bpf);
-  const bool asFloat = c->flags & BASS_SAMPLE_FLOAT;
-  std::vector<float> tmp(size_t(std::min<int64_t>(frames, audiolib::kChunkFrames) * c->chans));
-  int64_t done = 0;
-  while (done < frames) {
-    const int64_t want = std::min<int64_t>(frames - done, audiolib::kChunkFrames);
-    const int64_t got = call.engine().decodeFrames(c, tmp.data(), want);
-    if (got <= 0) break;
-    auto* out = static_cast<unsigned char*>(buffer) + done * bpf;
-    if (asFloat) {
-      std::memcpy(out, tmp.data(), size_t(got * c->chans) * sizeof(float));
-    } else {
-      auto* s = reinterpret_cast<int16_t*>(out);
-      for (int64_t i = 0; i < got * c->chans; ++i)
-        s[i] = int16_t(std::lrint(std::clamp(tmp[size_t(i)] * 32768.0f, -32768.0f, 32767.0f)));
+  return guarded(DWORD(kBadDword), [&]() -> DWORD {
+    Call call;
+    Channel* c = channelOf(call, handle);
+    if (!c) return kBadDword;
+    if (!c->decodeOnly()) return fail(BASS_ERROR_DECODE, kBadDword);
+    if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
+    const int bpf = c->bytesPerFrame();
+    const int64_t frames = length / DWORD(bpf);
+    const bool asFloat = c->flags & BASS_SAMPLE_FLOAT;
+    std::vector<float> tmp(size_t(std::min<int64_t>(frames, audiolib::kChunkFrames) * c->chans));
+    int64_t done = 0;
+    while (done < frames) {
+      const int64_t want = std::min<int64_t>(frames - done, audiolib::kChunkFrames);
+      const int64_t got = call.engine().decodeFrames(c, tmp.data(), want);
+      if (got <= 0) break;
+      auto* out = static_cast<unsigned char*>(buffer) + done * bpf;
+      if (asFloat) {
+        std::memcpy(out, tmp.data(), size_t(got * c->chans) * sizeof(float));
+      } else {
+        auto* s = reinterpret_cast<int16_t*>(out);
+        for (int64_t i = 0; i < got * c->chans; ++i)
+          s[i] = int16_t(std::lrint(std::clamp(tmp[size_t(i)] * 32768.0f, -32768.0f, 32767.0f)));
+      }
+      done += got;
     }
-    done += got;
-  }
-  if (done == 0) {
-    const bool autofree = c->autofree;
-    if (autofree) call.engine().free(c);
-    return fail(BASS_ERROR_ENDED, kBadDword);
-  }
-  return succeeded(DWORD(done * bpf));
+    if (done == 0) {
+      const bool autofree = c->autofree;
+      if (autofree) call.engine().free(c);
+      return fail(BASS_ERROR_ENDED, kBadDword);
+    }
+    return succeeded(DWORD(done * bpf));
+  });
 }
 
 HDSP BASS_ChannelSetDSP(DWORD handle, DSPPROC* proc, void* user, int priority) {
-  Call call;
-  Channel* c = channelOf(call, handle);
-  if (!c) return 0u;
-  if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
-  const HDSP dsp = call.engine().newDspHandle();
-  if (!c->chain.addCallback(dsp, proc, user, priority)) return fail(BASS_ERROR_NOCHAN, 0u);
-  return succeeded(dsp);
+  return guarded(HDSP(0u), [&]() -> HDSP {
+    Call call;
+    Channel* c = channelOf(call, handle);
+    if (!c) return 0u;
+    if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
+    const HDSP dsp = call.engine().newDspHandle();
+    if (!c->chain.addCallback(dsp, proc, user, priority)) return fail(BASS_ERROR_NOCHAN, 0u);
+    return succeeded(dsp);
+  });
 }
 
 BOOL BASS_ChannelRemoveDSP(DWORD handle, HDSP dsp) {
@@ -584,15 +638,17 @@ BOOL BASS_ChannelRemoveDSP(DWORD handle, HDSP dsp) {
 }
 
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user) {
-  Call call;
-  Channel* c = channelOf(call, handle);
-  if (!c) return 0u;
-  const DWORD kind = type & ~BASS_SYNC_ONETIME;
-  if (kind != BASS_SYNC_END && kind != BASS_SYNC_SLIDE) return fail(BASS_ERROR_ILLTYPE, 0u);
-  if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
-  const HSYNC sync = call.engine().newSyncHandle();
-  c->syncs.push_back({sync, type, proc, user});
-  return succeeded(sync);
+  return guarded(HSYNC(0u), [&]() -> HSYNC {
+    Call call;
+    Channel* c = channelOf(call, handle);
+    if (!c) return 0u;
+    const DWORD kind = type & ~BASS_SYNC_ONETIME;
+    if (kind != BASS_SYNC_END && kind != BASS_SYNC_SLIDE) return fail(BASS_ERROR_ILLTYPE, 0u);
+    if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
+    const HSYNC sync = call.engine().newSyncHandle();
+    c->syncs.push_back({sync, type, proc, user});
+    return succeeded(sync);
+  });
 }
 
 BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync) {
@@ -624,17 +680,19 @@ Channel* fxChannel(Call& call, DWORD handle) {
 }  // namespace
 
 BOOL BASS_FX_DSP_Set(DWORD handle, int type, int priority) {
-  Call call;
-  Channel* c = fxChannel(call, handle);
-  if (!c) return FALSE;
-  // Setting an attached type again keeps the instance and its parameters.
-  if (c->chain.hasEffect(type)) return fxFail(BASS_OK, TRUE);
-  auto fx = audiolib::createEffect(type);
-  if (!fx) return fxFail(BASS_ERROR_ILLTYPE, FALSE);
-  fx->prepare(c->rate, c->chans);
-  if (!c->chain.addEffect(type, std::move(fx), priority)) return fxFail(BASS_ERROR_NOCHAN, FALSE);
-  tFxError = BASS_OK;
-  return TRUE;
+  return fxGuarded(BOOL(FALSE), [&]() -> BOOL {
+    Call call;
+    Channel* c = fxChannel(call, handle);
+    if (!c) return FALSE;
+    // Setting an attached type again keeps the instance and its parameters.
+    if (c->chain.hasEffect(type)) return fxFail(BASS_OK, TRUE);
+    auto fx = audiolib::createEffect(type);
+    if (!fx) return fxFail(BASS_ERROR_ILLTYPE, FALSE);
+    fx->prepare(c->rate, c->chans);
+    if (!c->chain.addEffect(type, std::move(fx), priority)) return fxFail(BASS_ERROR_NOCHAN, FALSE);
+    tFxError = BASS_OK;
+    return TRUE;
+  });
 }
 
 BOOL BASS_FX_DSP_Remove(DWORD handle, int type) {

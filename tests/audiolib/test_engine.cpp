@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <fstream>
 #include <vector>
 
 #include "Channel.h"
@@ -365,6 +366,29 @@ TEST_F(Engine, FailuresReturnZeroAndLeaveTheirCode) {
   EXPECT_FALSE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ALREADY);
 }
+
+// Headers claiming what no song has (each once measured to overflow the engine's buffer sizes,
+// ask it for gigabytes or take seconds to open) are refused with the decoders' format code.
+class CraftedHeader : public Engine,
+                      public ::testing::WithParamInterface<std::pair<uint32_t, uint16_t>> {};
+
+TEST_P(CraftedHeader, RefusedAsAnUnsupportedFormat) {
+  const auto [rate, channels] = GetParam();
+  const auto path = dir / "crafted.wav";
+  const auto bytes = testaudio::craftedWav(rate, channels, 4096);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  for (const DWORD flags : {0u, DWORD(BASS_STREAM_DECODE)}) {
+    EXPECT_EQ(BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, flags), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FORMAT);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CraftedHeader,
+                         ::testing::Values(std::pair<uint32_t, uint16_t>{2000000000, 2},
+                                           std::pair<uint32_t, uint16_t>{8, 1024},
+                                           std::pair<uint32_t, uint16_t>{1, 1},
+                                           std::pair<uint32_t, uint16_t>{44100, 9}));
 
 TEST(EngineUninitialised, RefusesWorkBeforeInit) {
   EXPECT_EQ(BASS_StreamCreate(44100, 2, BASS_SAMPLE_FLOAT, nullptr, nullptr), 0u);
