@@ -88,7 +88,8 @@ LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
   std::vector<size_t> positions;
   int line = 0;
   int col = 0;
-  for (size_t p = nextFF(source, 0); p != std::string::npos; p = nextFF(source, p + 1)) {
+  for (size_t p = nextFF(source, 0); p != std::string::npos && positions.size() < kMaxLyricEvents;
+       p = nextFF(source, p + 1)) {
     std::string text = candidateText(source, p, type);
     const std::string t = trimSpaces(text);
     LyricEvent e;
@@ -133,6 +134,7 @@ LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
 }
 
 LyricTable songLyrics(Bytes file, const LyricSource& source) {
+  if (file.size() > kMaxSongFileBytes) return {};
   const Bytes bytes = source.bytes(file);
   const TickMap ticks =
       source.kind == LyricSourceKind::WholeFile ? TickMap::ofFile(file) : TickMap::ofTrack(bytes);

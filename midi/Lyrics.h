@@ -13,6 +13,11 @@
 
 namespace midi {
 
+// Candidate events the table holds at most, one for every 100 ms of 55 minutes; the FF bytes
+// of a source after them are not read. Each FF byte of the whole file can be a candidate, so
+// without a bound a file of them would cost memory many times its size.
+constexpr size_t kMaxLyricEvents = size_t(1) << 15;
+
 struct LyricEvent {
   double time = 0;      // ms at which the next syllable starts
   double duration = 0;  // ms from this syllable's start to the next one's
@@ -36,10 +41,12 @@ std::string cp1252ToUtf8(std::span<const uint8_t> bytes);
 // Builds the table from `source` (a track's data or the whole file). Every FF byte starts a
 // candidate event; text events (FF 01, or FF 05 when the source's FF 01 events carry no text
 // but lyric events do) give the syllables, "@" texts and other FF bytes give empty events.
-// `ticks` gives the tick of each source byte and `tempo` turns ticks into milliseconds.
+// `ticks` gives the tick of each source byte and `tempo` turns ticks into milliseconds. At most
+// kMaxLyricEvents candidates are read.
 LyricTable GetWords(std::span<const uint8_t> source, const TickMap& ticks, const TempoMap& tempo);
 
-// The table of a scanned song: its lyric source read with the song's own ticks and tempo map.
+// The table of a scanned song: its lyric source read with the song's own ticks and tempo map;
+// empty for a file larger than kMaxSongFileBytes.
 LyricTable songLyrics(std::span<const uint8_t> file, const LyricSource& source);
 
 // The lyric font size: 36, shrunk one point at a time while the widest line (measured at 36,

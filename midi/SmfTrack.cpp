@@ -43,14 +43,14 @@ int dataBytes(uint8_t status) {
 
 }  // namespace
 
-ParsedTrack parseTrack(std::span<const uint8_t> data) {
+ParsedTrack parseTrack(std::span<const uint8_t> data, size_t maxEvents) {
   ParsedTrack out;
   size_t pos = 0;
   uint64_t tick = 0;
   // Meta and system exclusive events leave the running status alone: files that go on with
   // data bytes after a lyric event mean the notes before it.
   uint8_t running = 0;
-  while (pos < data.size()) {
+  while (pos < data.size() && out.events.size() < maxEvents) {
     TrackEvent e;
     e.deltaOffset = pos;
     uint32_t delta = 0;
@@ -112,6 +112,7 @@ ParsedTrack parseTrack(std::span<const uint8_t> data) {
 
 std::vector<TrackChunk> trackChunks(std::span<const uint8_t> file) {
   std::vector<TrackChunk> chunks;
+  if (file.size() > kMaxSongFileBytes) return chunks;
   const uint32_t wanted = be(file, 10, 2);
   // The header chunk's own length says where the first track starts.
   size_t pos = 8 + size_t(be(file, 4, 4));
@@ -137,20 +138,24 @@ int ticksPerQuarter(std::span<const uint8_t> file) {
 
 TickMap TickMap::ofTrack(std::span<const uint8_t> data) {
   TickMap map;
-  map.addTrack(data, 0, 0);
+  size_t budget = kMaxEventsPerFile;
+  map.addTrack(data, 0, 0, budget);
   return map;
 }
 
 TickMap TickMap::ofFile(std::span<const uint8_t> file) {
   TickMap map;
   int track = 0;
+  size_t budget = kMaxEventsPerFile;
   for (const TrackChunk& c : trackChunks(file))
-    map.addTrack(file.subspan(c.dataOffset, c.dataLength), c.dataOffset, track++);
+    map.addTrack(file.subspan(c.dataOffset, c.dataLength), c.dataOffset, track++, budget);
   return map;
 }
 
-void TickMap::addTrack(std::span<const uint8_t> data, size_t base, int track) {
-  for (const TrackEvent& e : parseTrack(data).events)
+void TickMap::addTrack(std::span<const uint8_t> data, size_t base, int track, size_t& budget) {
+  const ParsedTrack parsed = parseTrack(data, budget);
+  budget -= parsed.events.size();
+  for (const TrackEvent& e : parsed.events)
     spans_.push_back({base + e.deltaOffset, base + data.size(), e.tick, track});
 }
 
@@ -185,9 +190,12 @@ TempoMap TempoMap::ofFile(std::span<const uint8_t> file) {
     uint32_t micros;
   };
   std::vector<Raw> raw;
+  size_t budget = kMaxEventsPerFile;
   for (const TrackChunk& c : trackChunks(file)) {
     const auto data = file.subspan(c.dataOffset, c.dataLength);
-    for (const TrackEvent& e : parseTrack(data).events) {
+    const ParsedTrack parsed = parseTrack(data, budget);
+    budget -= parsed.events.size();
+    for (const TrackEvent& e : parsed.events) {
       if (e.status != 0xFF || e.metaType != 0x51 || e.dataLength < 3) continue;
       const uint32_t micros = be(data, e.dataOffset, 3);
       if (micros > 0) raw.push_back({e.tick, micros});

@@ -15,6 +15,15 @@ namespace midi {
 constexpr int kFallbackTicksPerQuarter = 480;
 constexpr uint32_t kDefaultTempoMicros = 500000;
 
+// What the readers take of one file, so that the work and memory of a file stay in proportion
+// to a song and not to what its bytes claim. Karaoke files are tens to hundreds of kilobytes,
+// the densest orchestral files a few megabytes; the player itself loads up to 64 MiB, and the
+// scanner and lyric table read a larger file as no song at all.
+constexpr size_t kMaxSongFileBytes = size_t(64) << 20;
+// Events read per file (all tracks together); a file with more is read as truncated there. A
+// dense song of an hour has some 500 000; two million take 128 MiB while parsed.
+constexpr size_t kMaxEventsPerFile = size_t(1) << 21;
+
 struct TrackEvent {
   size_t deltaOffset = 0;  // first byte of the delta time before the event
   size_t offset = 0;       // first byte of the event itself (status, or data under running status)
@@ -34,9 +43,11 @@ struct ParsedTrack {
 // Reads one track's data (the bytes after "MTrk" and its length): delta times, running status,
 // meta events, system exclusive, up to the end-of-track event or the end of the bytes. A data
 // byte without a running status becomes a one-byte event of status 0 so reading can go on.
-ParsedTrack parseTrack(std::span<const uint8_t> data);
+// Reading stops, as truncated, after `maxEvents` events.
+ParsedTrack parseTrack(std::span<const uint8_t> data, size_t maxEvents = kMaxEventsPerFile);
 
-// The track chunks of a whole file, at most `trackCount` of the header, in file order.
+// The track chunks of a whole file, at most `trackCount` of the header, in file order; none
+// for a file larger than kMaxSongFileBytes.
 struct TrackChunk {
   size_t dataOffset = 0;  // in the file
   size_t dataLength = 0;  // clipped to the bytes present
@@ -53,7 +64,8 @@ class TickMap {
  public:
   // One track read from `data`, offsets relative to its start.
   static TickMap ofTrack(std::span<const uint8_t> data);
-  // All track chunks of a whole file, offsets in the file.
+  // All track chunks of a whole file, offsets in the file; at most kMaxEventsPerFile events
+  // of them all.
   static TickMap ofFile(std::span<const uint8_t> file);
 
   uint64_t tickAt(size_t offset) const;
@@ -67,14 +79,16 @@ class TickMap {
     uint64_t tick;
     int track;
   };
-  void addTrack(std::span<const uint8_t> data, size_t base, int track);
+  // Adds at most `budget` events, and takes those added off it.
+  void addTrack(std::span<const uint8_t> data, size_t base, int track, size_t& budget);
   // Index of the span holding `offset`, or -1 when the offset lies outside every track.
   std::ptrdiff_t find(size_t offset) const;
   std::vector<Span> spans_;  // sorted by begin
 };
 
 // Tempo changes of all tracks (format 0 and 1 share one timeline) with the SMF default of
-// 120 beats per minute before the first one.
+// 120 beats per minute before the first one; the changes among the first kMaxEventsPerFile
+// events of the file.
 class TempoMap {
  public:
   static TempoMap ofFile(std::span<const uint8_t> file);

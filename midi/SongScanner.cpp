@@ -39,6 +39,10 @@ double ticksPerSixteenthOf(Bytes file) {
   return ticksPerQuarter(file) / 4.0;
 }
 
+Bytes withinLimit(Bytes file) {
+  return file.size() > kMaxSongFileBytes ? Bytes{} : file;
+}
+
 SongTiming timingFor(double tempoMicros, double ticksPerSixteenth) {
   SongTiming t;
   t.tempoMicros = tempoMicros;
@@ -51,6 +55,7 @@ SongTiming timingFor(double tempoMicros, double ticksPerSixteenth) {
 }  // namespace
 
 SongTiming fallbackTiming(Bytes file) {
+  file = withinLimit(file);
   return timingFor(kDefaultTempoMicros, ticksPerSixteenthOf(file));
 }
 
@@ -67,6 +72,7 @@ std::string describe(const LyricSource& source) {
 }
 
 LyricSource findLyricSource(Bytes file) {
+  file = withinLimit(file);
   const int trackCount = int(be(file, 10, 2));
   size_t pos = kFirstTrack;
   for (int t = 1; t <= trackCount && pos < file.size(); ++t) {
@@ -88,6 +94,7 @@ LyricSource findLyricSource(Bytes file) {
 }
 
 void scanChannels(Bytes file, ChannelTable& table) {
+  file = withinLimit(file);
   const auto npos = std::string::npos;
   for (int c = 0; c < kChannelCount; ++c) {
     ChannelState& ch = table[size_t(c)];
@@ -130,6 +137,8 @@ void scanChannels(Bytes file, ChannelTable& table) {
 
 SongScan scanSong(Bytes file, const std::optional<SongTiming>& previous) {
   SongScan s;
+  s.tooLarge = file.size() > kMaxSongFileBytes;
+  file = withinLimit(file);
   s.smfFormat = int(be(file, 8, 2));
   s.trackCount = int(be(file, 10, 2));
 

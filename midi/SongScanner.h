@@ -4,6 +4,7 @@
 // inside texts or system exclusive data can count as hits.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -35,8 +36,10 @@ struct LyricSource {
   int track = 0;      // 1-based track number, 0 for the whole file
   size_t offset = 0;  // the source's bytes in the file
   size_t length = 0;
+  // Clipped to `file`, so a source kept from another file reads as what of it is there.
   std::span<const uint8_t> bytes(std::span<const uint8_t> file) const {
-    return file.subspan(offset, length);
+    const size_t begin = std::min(offset, file.size());
+    return file.subspan(begin, std::min(length, file.size() - begin));
   }
 };
 
@@ -44,6 +47,7 @@ struct LyricSource {
 std::string describe(const LyricSource& source);
 
 struct SongScan {
+  bool tooLarge = false;  // the file is larger than kMaxSongFileBytes and was read as empty
   int smfFormat = 0;
   int trackCount = 0;
   bool tempoFound = false;  // the file has an FF 51; otherwise `timing` is the previous one
@@ -53,7 +57,8 @@ struct SongScan {
 };
 
 // Scans a whole song file. `previous` holds the timing left by the last song read; a file
-// without a tempo keeps it, or gets the fallback (120 bpm) when there is none.
+// without a tempo keeps it, or gets the fallback (120 bpm) when there is none. Here and in the
+// functions below, a file larger than kMaxSongFileBytes reads as an empty one.
 SongScan scanSong(std::span<const uint8_t> file, const std::optional<SongTiming>& previous);
 
 // The channel part of the scan, applied to `table` in place: inUse, program, volume and pan of
