@@ -31,6 +31,98 @@ std::optional<SmfHeader> readSmfHeader(std::span<const uint8_t> bytes) {
   return h;
 }
 
+namespace {
+
+struct TempoChange {
+  int64_t tick;
+  uint32_t micros;
+};
+
+bool readVlq(std::span<const uint8_t> b, size_t& pos, uint32_t& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (pos >= b.size()) return false;
+    const uint8_t byte = b[pos++];
+    value = (value << 7) | (byte & 0x7F);
+    if (!(byte & 0x80)) return true;
+  }
+  return true;
+}
+
+// Data bytes after a channel or system common status.
+size_t dataBytes(uint8_t status) {
+  if ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) return 1;
+  if (status < 0xF0) return 2;
+  return status == 0xF2 ? 2 : (status == 0xF1 || status == 0xF3) ? 1 : 0;
+}
+
+// Appends the tempo changes of one track's data, each at its absolute tick. A tolerant walk
+// like the player's own: running status, meta and system exclusive lengths, and a stray data
+// byte skipped; the track ends at its end-of-track event or where its bytes do.
+void collectTempi(std::span<const uint8_t> track, std::vector<TempoChange>& out) {
+  size_t pos = 0;
+  int64_t tick = 0;
+  uint8_t running = 0;
+  uint32_t delta = 0;
+  while (readVlq(track, pos, delta) && pos < track.size()) {
+    tick += delta;
+    const uint8_t status = track[pos];
+    if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+      pos += status == 0xFF ? 2 : 1;
+      const uint8_t type = status == 0xFF && pos - 1 < track.size() ? track[pos - 1] : 0;
+      uint32_t length = 0;
+      if (pos > track.size() || !readVlq(track, pos, length)) return;
+      if (type == 0x2F) return;
+      if (type == 0x51 && length >= 3 && track.size() - pos >= 3) {
+        const uint32_t micros =
+            uint32_t(track[pos]) << 16 | uint32_t(track[pos + 1]) << 8 | track[pos + 2];
+        if (micros > 0) out.push_back({tick, micros});
+      }
+      if (track.size() - pos < length) return;
+      pos += length;
+      continue;
+    }
+    if (status & 0x80) {
+      ++pos;
+      if (status < 0xF0) running = status;
+    } else if (!running) {
+      ++pos;
+      continue;
+    }
+    pos = std::min(pos + dataBytes((status & 0x80) ? status : running), track.size());
+  }
+}
+
+}  // namespace
+
+double songSeconds(std::span<const uint8_t> file, int64_t totalTicks) {
+  const auto header = readSmfHeader(file);
+  if (!header || totalTicks <= 0) return 0;
+  std::vector<TempoChange> changes;
+  size_t pos = 8 + size_t(be32(file.data() + 4));
+  for (int t = 0; t < header->tracks && pos < file.size() && file.size() - pos >= 8; ++t) {
+    const size_t length = be32(file.data() + pos + 4);
+    const size_t begin = pos + 8;
+    const size_t present = std::min(length, file.size() - begin);
+    if (std::memcmp(file.data() + pos, "MTrk", 4) == 0)
+      collectTempi(file.subspan(begin, present), changes);
+    pos = begin + present;
+  }
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+  double micros = 0;
+  int64_t tick = 0;
+  uint32_t tempo = 500000;
+  for (const TempoChange& c : changes) {
+    if (c.tick >= totalTicks) break;
+    micros += double(c.tick - tick) * tempo;
+    tick = c.tick;
+    tempo = c.micros;
+  }
+  micros += double(totalTicks - tick) * tempo;
+  return micros / (1e6 * header->division);
+}
+
 void patchSmfDivision(std::span<uint8_t> bytes, int division) {
   bytes[12] = uint8_t(division >> 8);
   bytes[13] = uint8_t(division);

@@ -38,6 +38,18 @@ inline int64_t musicToTicks(int64_t music, int division) {
   return (music * division + kMusicPerQuarter / 2) / kMusicPerQuarter;
 }
 
+// The longest song the player loads, at the file's own tempo: longer than any real song or
+// medley, and its offline render still ends within minutes (a 2.5 GB WAV at 44.1 kHz). One
+// delta time of 0x0FFFFFFF ticks alone lasts 77 hours at 120 bpm.
+constexpr double kMaxSongSeconds = 4 * 3600.0;
+// Seconds from the start of `file` to `totalTicks` at the tempo changes of all its tracks
+// (120 bpm before the first) and the division readSmfHeader gives; 0 when it is no MIDI file.
+double songSeconds(std::span<const uint8_t> file, int64_t totalTicks);
+// Whether a song of `totalTicks` (the player's count) ends within kMaxSongSeconds.
+inline bool songLengthAcceptable(std::span<const uint8_t> file, int64_t totalTicks) {
+  return songSeconds(file, totalTicks) <= kMaxSongSeconds;
+}
+
 // Slowest and fastest tempo factors the player takes (its multiplier range; the lower bound
 // is compared as a float there, so 0.001 itself is refused).
 constexpr double kMinTempoFactor = double(0.001f);

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "Channel.h"
+#include "MidiSong.h"
 #include "ModuleWriter.h"
 #include "PrefetchDecoder.h"
+#include "SmfWriter.h"
 #include "TestAudio.h"
 #include "bass.h"
 
@@ -389,6 +391,49 @@ INSTANTIATE_TEST_SUITE_P(Files, CraftedHeader,
                                            std::pair<uint32_t, uint16_t>{8, 1024},
                                            std::pair<uint32_t, uint16_t>{1, 1},
                                            std::pair<uint32_t, uint16_t>{44100, 9}));
+
+// The song length the loader checks, at the tick count the player itself reports: tempo
+// changes of every track count, and a song must end within the limit.
+struct SongLengthCase {
+  const char* name;
+  int format;
+  std::vector<testmidi::Bytes> tracks;  // at 480 ticks per quarter
+  double seconds;
+};
+
+class SongLength : public ::testing::TestWithParam<SongLengthCase> {};
+
+TEST_P(SongLength, AtTheFilesOwnTempi) {
+  const SongLengthCase& c = GetParam();
+  const testmidi::Bytes file = testmidi::buildSmf(c.format, 480, c.tracks);
+  const auto song = audiolib::MidiSong::prepare(file, 44100, 0, 1.0);
+  ASSERT_NE(song, nullptr);
+  EXPECT_NEAR(audiolib::songSeconds(file, song->totalTicks()), c.seconds, 1e-6 * c.seconds);
+  EXPECT_EQ(audiolib::songLengthAcceptable(file, song->totalTicks()),
+            c.seconds <= audiolib::kMaxSongSeconds);
+}
+
+const SongLengthCase kSongLengths[] = {
+    // 44 bytes once measured to render for ever: one delta of 0x0FFFFFFF ticks, 77 hours.
+    {"OneLongDelta",
+     0,
+     {testmidi::TrackWriter().noteOn(0, 0, 60, 90).end(0x0FFFFFFF).bytes()},
+     0x0FFFFFFF / 960.0},
+    {"ThreeMinutes", 0, {testmidi::TrackWriter().noteOn(0, 0, 60, 90).end(480 * 360).bytes()}, 180},
+    // The slowest tempo a file can set, from quarter 100 of 1000, in a track of its own.
+    {"SlowestTempoInAnotherTrack",
+     1,
+     {testmidi::TrackWriter().noteOn(0, 0, 60, 90).end(480 * 1000).bytes(),
+      testmidi::TrackWriter().tempo(480 * 100, 0xFFFFFF).end().bytes()},
+     50 + 900 * 16.777215},
+    {"FastAfterASlowStart",
+     0,
+     {testmidi::TrackWriter().tempo(0, 0xFFFFFF).tempo(480 * 10, 100000).end(480 * 99990).bytes()},
+     10 * 16.777215 + 99990 * 0.1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Midi, SongLength, ::testing::ValuesIn(kSongLengths),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EngineUninitialised, RefusesWorkBeforeInit) {
   EXPECT_EQ(BASS_StreamCreate(44100, 2, BASS_SAMPLE_FLOAT, nullptr, nullptr), 0u);
