@@ -24,8 +24,9 @@ Channel::Channel(DWORD flags_, int rate_, int chans_, DWORD ctype_, int64_t leng
   scratch_.resize(size_t(kChunkFrames * chans));
   s16_.resize(size_t(kChunkFrames * chans));
   // Room for a whole block plus what one chunk can add after resampling.
-  const double ratio = double(deviceRate) / rate;
-  fifoCapacity_ = kMaxBlockFrames + int64_t(std::ceil(kChunkFrames * ratio)) + 256;
+  fifoCapacity_ =
+      kMaxBlockFrames +
+      (rate == deviceRate ? kChunkFrames : Resampler::maxOutputFrames(rate, deviceRate));
   fifo_.resize(size_t(fifoCapacity_ * chans));
   autofree = flags & BASS_STREAM_AUTOFREE;
   loop = flags & BASS_SAMPLE_LOOP;
@@ -60,7 +61,7 @@ void Channel::pickUp() {
     feed_ = f;
     consumed_ = 0;
     fifoFrames_ = 0;
-    flushed_ = false;
+    inputEnded_ = false;
     feedAck_.store(f->ring.id(), std::memory_order_release);
   }
   AttrCommand c;
@@ -117,20 +118,30 @@ bool Channel::render(float* out, int count, bool floatDsp) {
     fifoFrames_ += n;
   }
   while (!renderer && fifoFrames_ < count) {
-    const int64_t need = count - fifoFrames_;
-    const int64_t want =
-        std::min<int64_t>(kChunkFrames, feed_->resampler ? int64_t(need / ratio) + 2 : need);
+    Resampler* rs = feed_->resampler.get();
+    float* dst = &fifo_[size_t(fifoFrames_ * chans)];
+    if (rs && inputEnded_) {
+      // The input has ended: the resampler's tail comes out, then the channel ends.
+      const int64_t n = rs->finish(dst);
+      fifoFrames_ += n;
+      if (n > 0) continue;
+      reachedEnd = true;
+      break;
+    }
+    // The resampler takes whole chunks only, but for the last one.
+    const int64_t want = rs ? rs->chunk() : std::min<int64_t>(kChunkFrames, count - fifoFrames_);
+    if (rs && feed_->ring.readAvailable() < want && !feed_->ring.eof()) {
+      stalled.store(true, std::memory_order_relaxed);
+      break;
+    }
     const int64_t n = feed_->ring.read(scratch_.data(), want);
     if (n == 0) {
       if (!feed_->ring.eof()) {
         stalled.store(true, std::memory_order_relaxed);
         break;
       }
-      if (feed_->resampler && !flushed_) {
-        flushed_ = true;  // once the input has ended, the resampler's tail comes out
-        float* dst = &fifo_[size_t(fifoFrames_ * chans)];
-        fifoFrames_ +=
-            feed_->resampler->process(nullptr, 0, dst, fifoCapacity_ - fifoFrames_, nullptr);
+      if (rs) {
+        inputEnded_ = true;
         continue;
       }
       reachedEnd = true;
@@ -143,11 +154,9 @@ bool Channel::render(float* out, int count, bool floatDsp) {
       peakL = std::max(peakL, std::fabs(scratch_[size_t(f * chans)]));
       peakR = std::max(peakR, std::fabs(scratch_[size_t(f * chans + (chans > 1 ? 1 : 0))]));
     }
-    float* dst = &fifo_[size_t(fifoFrames_ * chans)];
-    if (feed_->resampler) {
-      int64_t used = 0;
-      fifoFrames_ +=
-          feed_->resampler->process(scratch_.data(), n, dst, fifoCapacity_ - fifoFrames_, &used);
+    if (rs) {
+      fifoFrames_ += rs->process(scratch_.data(), n, dst);
+      if (n < want) inputEnded_ = true;
     } else {
       std::memcpy(dst, scratch_.data(), size_t(n * chans) * sizeof(float));
       fifoFrames_ += n;

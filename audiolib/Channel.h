@@ -120,8 +120,8 @@ class Channel {
   std::atomic<Feed*> publishedFeed_{nullptr};
   std::atomic<uint64_t> feedAck_{0};
   Feed* feed_ = nullptr;
-  int64_t consumed_ = 0;  // frames read from the current feed
-  bool flushed_ = false;
+  int64_t consumed_ = 0;        // frames read from the current feed
+  bool inputEnded_ = false;     // the feed's last frame went into the resampler
   std::vector<float> scratch_;  // kChunkFrames native frames
   std::vector<int16_t> s16_;    // same, for 16-bit DSP callbacks
   std::vector<float> fifo_;     // device-rate frames ready to mix
