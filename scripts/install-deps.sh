@@ -19,7 +19,7 @@ packages=(
   # Tests and benchmarks: GoogleTest, Google Benchmark, independent tools to make and check
   # sound, MIDI and CD files, a speaking voice, the private sound server, a virtual X display,
   # a timer for whole programs
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv libcdio-utils espeak-ng
   pulseaudio pulseaudio-utils xvfb xauth hyperfine
 )
