@@ -49,8 +49,9 @@ stop_server() {
   if answers "$dir"; then
     with_server "$dir" pulseaudio -k >/dev/null 2>&1 || true
     # pulseaudio -k only asks; wait until the daemon has really gone.
-    local pidfile="$dir/pulse/pid" pid=""
-    [[ -f "$pidfile" ]] && pid=$(<"$pidfile")
+    # The daemon may remove its pid file at any moment now: a missing one is no error.
+    local pid
+    pid=$(cat "$dir/pulse/pid" 2>/dev/null || true)
     for _ in $(seq 50); do
       if [[ -n "$pid" ]]; then
         kill -0 "$pid" 2>/dev/null || break
