@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "Controls.h"
+#include "Interrupt.h"
 #include "MidiPerformance.h"
 #include "RenderOptions.h"
 #include "WavOut.h"
@@ -154,7 +155,7 @@ int renderMidi(const MidiRenderOptions& o) {
       bool ok = true;
       // The song, then its last notes ringing out (at most 5 s of them).
       int64_t tail = 0;
-      while (ok && (limit < 0 || written < limit)) {
+      while (ok && (limit < 0 || written < limit) && !interrupted()) {
         const bool playing = state.IsPlaying();
         if (!playing && (!performance.IsSounding() || tail > 5 * kRate)) break;
         const int64_t n = limit < 0 ? 1024 : std::min<int64_t>(1024, limit - written);
@@ -164,7 +165,9 @@ int renderMidi(const MidiRenderOptions& o) {
         if (!playing) tail += n;
       }
       performance.CloseDown();
-      if (!ok || !out.commit(&error)) {
+      if (interrupted()) {
+        status = kInterruptedStatus;  // the partial file goes with `out`
+      } else if (!ok || !out.commit(&error)) {
         std::cerr << "orivelR-cli: " << (error.empty() ? "cannot write " + o.out : error) << "\n";
         status = 3;
       }

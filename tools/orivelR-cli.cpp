@@ -12,6 +12,7 @@
 
 #include "AudioPlayer.h"
 #include "ControlPanel.h"
+#include "Interrupt.h"
 #include "MidiCommands.h"
 #include "MidiRender.h"
 #include "RenderOptions.h"
@@ -99,21 +100,21 @@ int render(const cli::RenderOptions& o) {
   const int64_t limit = o.seconds ? int64_t(std::llround(*o.seconds * kRate)) : length;
   if (o.play) {
     const auto start = std::chrono::steady_clock::now();
-    while (anyActive(p)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (anyActive(p) && !cli::interrupted()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
       const double t =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (o.seconds && t >= *o.seconds) break;
     }
     p.freeStreams();
     BASS_Free();
-    return 0;
+    return cli::interrupted() ? cli::kInterruptedStatus : 0;
   }
 
   std::vector<float> block(2 * 1024);
   int64_t written = 0;
   bool ok = true;
-  while (limit < 0 || written < limit) {
+  while ((limit < 0 || written < limit) && !cli::interrupted()) {
     const int64_t n = limit < 0 ? 1024 : std::min<int64_t>(1024, limit - written);
     const bool wasActive = anyActive(p);
     if (!wasActive) break;
@@ -126,6 +127,7 @@ int render(const cli::RenderOptions& o) {
   }
   p.freeStreams();
   BASS_Free();
+  if (cli::interrupted()) return cli::kInterruptedStatus;  // the partial file goes with `out`
   if (!ok || !out.commit(&error)) {
     std::cerr << "orivelR-cli: " << (error.empty() ? "cannot write " + o.out : error) << "\n";
     return 3;
@@ -143,6 +145,7 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  cli::stopOnSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     usage();
