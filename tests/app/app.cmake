@@ -19,3 +19,11 @@ add_executable(test_frmMain_midi ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain_mi
 target_include_directories(test_frmMain_midi PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_frmMain_midi PRIVATE app testsupport Qt6::Test GTest::gtest)
 gtest_discover_tests(test_frmMain_midi)
+
+# The programs as a desktop and a terminal end them.
+add_executable(test_signals ${CMAKE_CURRENT_SOURCE_DIR}/app/test_signals.cpp)
+target_link_libraries(test_signals PRIVATE audiolib testsupport GTest::gtest_main)
+target_compile_definitions(test_signals PRIVATE ORIVELR_APP="$<TARGET_FILE:orivelR>"
+                                                ORIVELR_CLI="$<TARGET_FILE:orivelR-cli>")
+add_dependencies(test_signals orivelR orivelR-cli)
+gtest_discover_tests(test_signals)
