@@ -1,7 +1,9 @@
 #include "Device.h"
 
 #include <SDL2/SDL.h>
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -155,6 +157,9 @@ class PulseOutput final : public OutputDevice {
   static void writeRequest(pa_stream* s, size_t bytes, void* self) {
     auto* me = static_cast<PulseOutput*>(self);
     if (me->draining_) return;
+    // The first request comes on the loop's thread: from then on it mixes before other work.
+    thread_local bool raised = (raiseThreadPriority(kMixerPriority), true);
+    (void)raised;
     while (bytes >= 2 * sizeof(float)) {
       void* data = nullptr;
       size_t n = bytes;
@@ -246,6 +251,12 @@ DefaultRoute defaultRoute() {
 }
 
 }  // namespace
+
+bool raiseThreadPriority(int priority) {
+  sched_param param{};
+  param.sched_priority = priority;
+  return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
 
 void sdlAudioShutdown() {
   if (SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);

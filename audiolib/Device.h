@@ -27,6 +27,14 @@ class OutputDevice {
 // set) when it can't.
 std::unique_ptr<OutputDevice> openOutput(int index, int rate, RenderFn render, int* error,
                                          std::string* why);
+// Asks real-time scheduling for the calling thread, as audio programs do within the limits
+// the system grants them (as root, or through RLIMIT_RTPRIO); `priority` 1..99, higher
+// first. False, and the thread stays as it was, when not allowed.
+bool raiseThreadPriority(int priority);
+// Priorities of the engine's threads: the device's mixing thread above the synthesizer's.
+constexpr int kMixerPriority = 20;
+constexpr int kSynthPriority = 15;
+
 // Number of output devices SDL lists (device indexes 2 .. 1 + count).
 int sdlOutputCount();
 // Closes SDL's audio so that the next start reads its driver settings anew.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <thread>
 
+#include "Device.h"
+
 namespace audiolib {
 
 namespace {
@@ -272,6 +274,7 @@ void MidiRenderer::runAhead() {
 }
 
 void MidiRenderer::aheadLoop() {
+  raiseThreadPriority(kSynthPriority);  // it must stay ahead of the mixer, under load too
   float block[2 * MidiSong::kBlock];
   while (aheadRunning_.load(std::memory_order_acquire)) {
     while (ahead_->readAvailable() < kAheadFrames) {
