@@ -1,9 +1,6 @@
 // The main window through the real sound server: the remover checked while a song plays takes
 // the centre away at once, as heard on the sink's monitor.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QMenu>
@@ -16,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "Form2.h"
+#include "MonitorRecorder.h"
 #include "TestAudio.h"
 #include "frmMain.h"
 
@@ -72,26 +70,23 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   s.files.answers.push_back(QString::fromStdString(song.string()));
   w->menuwave->trigger();
 
-  const auto rec = home / "heard.wav";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execlp("parecord", "parecord", "--device=@DEFAULT_MONITOR@", "--rate=44100", "--channels=2",
-           "--format=float32le", "--file-format=wav", rec.c_str(), nullptr);
-    _exit(127);
-  }
-  QTest::qWait(500);
+  testaudio::MonitorRecorder recorder;
+  ASSERT_TRUE(recorder.ok()) << recorder.error();
   QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
-  QTest::qWait(2000);
+  const auto songSeconds = [&] {
+    return BASS_ChannelBytes2Seconds(w->player->mainStream,
+                                     BASS_ChannelGetPosition(w->player->mainStream));
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return songSeconds() >= 2.0; }, 20000));
   const int64_t clickedAt = int64_t(BASS_ChannelGetPosition(w->player->mainStream) / 8);
   QTest::mouseClick(w->Chkrem, Qt::LeftButton);
-  QTest::qWait(1500);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return songSeconds() >= 3.5; }, 20000));
+  // What the mixer has played so far reaches the monitor within the output's latency.
+  EXPECT_TRUE(recorder.recordMore(44100 * (BASS_GetLatency() + 100) / 1000));
   QTest::mouseClick(w->cmdstw, Qt::LeftButton);
-  QTest::qWait(300);
-  kill(pid, SIGINT);
-  waitpid(pid, nullptr, 0);
   delete w;
 
-  const Audio heard = testaudio::readAudio(rec);
+  const Audio heard = recorder.stop();
   int64_t start = -1;
   for (int64_t f = 0; f < heard.frames() && start < 0; ++f)
     if (heard.at(f, 0) > 0.25f) start = f;

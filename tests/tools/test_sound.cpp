@@ -1,15 +1,11 @@
 // The player through the real sound server: orivelR-cli plays to the default output device,
 // the sink's monitor is recorded, and what was heard is measured.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
+#include "MonitorRecorder.h"
 #include "TestAudio.h"
 
 using testaudio::Audio;
@@ -35,22 +31,16 @@ bool serverUp() {
     }                                                                            \
   } while (0)
 
-// Records the default sink's monitor while `command` runs.
-Audio recordWhile(const std::string& command, const std::filesystem::path& wav) {
+// Records the default sink's monitor while `command` runs, and the tenth of a second of
+// recording that follows it (the player has drained its output by the time it ends).
+Audio recordWhile(const std::string& command) {
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%; pactl set-sink-mute @DEFAULT_SINK@ 0");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execlp("parecord", "parecord", "--device=@DEFAULT_MONITOR@", "--rate=44100", "--channels=2",
-           "--format=float32le", "--file-format=wav", wav.c_str(), nullptr);
-    _exit(127);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  testaudio::MonitorRecorder recorder;
+  EXPECT_TRUE(recorder.ok()) << recorder.error();
   const int status = testaudio::run(command);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  kill(pid, SIGINT);
-  waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(recorder.recordMore(4410));
   EXPECT_EQ(status, 0) << command;
-  return testaudio::readAudio(wav);
+  return recorder.stop();
 }
 
 // First frame from which the recording holds sound.
@@ -72,9 +62,8 @@ TEST(Sound, RemoverCancelsCentreKeepsSides) {
   TempDir dir;
   testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
   const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") +
-                                      " --play --remover --vseq 10,10,10,10,10,10,10,10"
-                                      " --slider3 10 --vcompr 10",
-                                  dir / "heard.wav");
+                                  " --play --remover --vseq 10,10,10,10,10,10,10,10"
+                                  " --slider3 10 --vcompr 10");
   const int64_t start = onset(heard);
   ASSERT_GE(start, 0) << "nothing was heard";
   ASSERT_GE(heard.frames(), start + 2 * 44100);
@@ -93,8 +82,7 @@ TEST(Sound, TwoStreamsPlayInStepOnTheDevice) {
   REQUIRE_SOUND_SERVER();
   TempDir dir;
   testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
-  const Audio heard =
-      recordWhile(kCli + " render " + q(dir / "song.wav") + " --play --slider3 0", dir / "h.wav");
+  const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") + " --play --slider3 0");
   const int64_t start = onset(heard);
   ASSERT_GE(start, 0) << "nothing was heard";
   const int64_t from = start + 22050, n = 44100;
