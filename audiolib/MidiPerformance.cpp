@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,8 @@ MidiPerformance::~MidiPerformance() {
 }
 
 std::string MidiPerformance::defaultSoundFont() {
+  // A font of the user's choice first.
+  if (const char* chosen = std::getenv("ORIVELR_SOUNDFONT"); chosen && *chosen) return chosen;
   for (const char* p :
        {"/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
         "/usr/share/sounds/sf2/default-GM.sf2"}) {

@@ -156,8 +156,8 @@ class MidiPerformance {
   // BASS_MixGetData calls); null when closed.
   fluid_synth_t* synth() const;
 
-  // The General MIDI font: FluidR3_GM.sf2 when installed, else TimGM6mb.sf2, else the
-  // system's default-GM.sf2; empty when there is none.
+  // The General MIDI font: $ORIVELR_SOUNDFONT when set, else FluidR3_GM.sf2 when installed,
+  // else TimGM6mb.sf2, else the system's default-GM.sf2; empty when there is none.
   static std::string defaultSoundFont();
 
  private:

@@ -31,6 +31,8 @@ using testmidi::TickTrack;
 namespace {
 
 constexpr int kRate = 44100;
+// Every case names its font: the levels and timbres measured here are this font's.
+constexpr const char* kFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr int kOrgan = 16;  // General MIDI Drawbar Organ: holds its level until the note ends
 constexpr int kFlute = 73;  // a strong fundamental, for pitch
 constexpr int kPiano = 0;
@@ -160,8 +162,7 @@ class MidiEngine : public ::testing::Test {
   void SetUp() override {
     BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
     ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr));
-    ASSERT_FALSE(MidiPerformance::defaultSoundFont().empty()) << "no General MIDI sound font";
-    ASSERT_TRUE(perf.InitAudio());
+    ASSERT_TRUE(perf.InitAudio(kFont));
   }
   void TearDown() override {
     perf.CloseDown();
@@ -514,7 +515,7 @@ TEST_F(MidiEngine, NullAndClosedObjectsDoNothing) {
 
   // And a performance outlives BASS_Free without touching the freed engine.
   MidiPerformance other;
-  ASSERT_TRUE(other.InitAudio());
+  ASSERT_TRUE(other.InitAudio(kFont));
   BASS_Free();
   EXPECT_FALSE(other.PlaySegmentEx(song).IsPlaying());
   EXPECT_TRUE(other.CloseDown());
@@ -534,7 +535,7 @@ TEST(MidiEngineThreaded, WindowSteersTheSongWhileTheMixerPlaysIt) {
       path, smf(TickTrack().program(0, 0, kOrgan).note(0, 4 * 480, 0, 60).note(960, 960, 0, 64)));
   {
     MidiPerformance perf;
-    ASSERT_TRUE(perf.InitAudio());
+    ASSERT_TRUE(perf.InitAudio(kFont));
     MidiSegment song = MidiLoader().LoadSegment(path);
     ASSERT_TRUE(song);
     perf.SetMasterTempo(2.0f);  // the two seconds pass in one

@@ -17,4 +17,4 @@ add_executable(test_cli_midi ${CMAKE_CURRENT_SOURCE_DIR}/tools/test_cli_midi.cpp
 target_link_libraries(test_cli_midi PRIVATE testsupport GTest::gtest_main)
 target_compile_definitions(test_cli_midi PRIVATE ORIVELR_CLI="$<TARGET_FILE:orivelR-cli>")
 add_dependencies(test_cli_midi orivelR-cli)
-gtest_discover_tests(test_cli_midi)
+gtest_discover_tests(test_cli_midi PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})
