@@ -21,7 +21,7 @@ packages=(
   # a timer for whole programs
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv libcdio-utils espeak-ng
-  pulseaudio pulseaudio-utils xvfb xauth hyperfine
+  pulseaudio pulseaudio-utils xvfb xauth hyperfine stress-ng
 )
 
 missing=()
