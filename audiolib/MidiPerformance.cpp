@@ -181,6 +181,8 @@ MidiSegment MidiLoader::LoadSegment(const std::string& path) {
   // and how long it is.
   const auto probe = MidiSong::prepare(data->bytes, 44100, 0, 1.0);
   if (!probe) return segment;
+  // A song that would play for hours (a damaged delta time) is no song to sing to.
+  if (!songLengthAcceptable(data->bytes, probe->totalTicks())) return segment;
   data->totalTicks = probe->totalTicks();
   segment.data_ = std::move(data);
   return segment;
