@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "PrefetchDecoder.h"
@@ -24,6 +25,38 @@ int64_t nowNs() {
 
 bool inRender() {
   return tInRender;
+}
+
+void PeakLimiter::prepare(int sampleRate) {
+  gain_ = 1.0;
+  release_ = 1.0 - std::exp(-1.0 / (kReleaseSeconds * sampleRate));
+}
+
+void PeakLimiter::process(float* frames, int count) {
+  int f = 0;
+  if (gain_ == 1.0) {
+    // Nothing over full scale and no reduction left: nothing to do.
+    while (f < count && std::fabs(frames[2 * f]) <= 1.0f && std::fabs(frames[2 * f + 1]) <= 1.0f)
+      ++f;
+    if (f == count) return;
+  }
+  // Where the release comes this close to unity the gain is unity again, and the limiter
+  // transparent (a step of -0.0009 dB).
+  constexpr double kUnity = 1.0 - 1e-4;
+  for (; f < count; ++f) {
+    float* s = frames + 2 * f;
+    const double peak = std::max(std::fabs(s[0]), std::fabs(s[1]));
+    if (gain_ < 1.0) {
+      gain_ += (1.0 - gain_) * release_;
+      if (gain_ > kUnity) gain_ = 1.0;
+    }
+    // Only what would clip is reduced: the frames within full scale let the release run on.
+    if (peak > 1.0 && peak * gain_ > kCeiling) gain_ = kCeiling / peak;
+    if (gain_ < 1.0) {
+      s[0] = float(s[0] * gain_);
+      s[1] = float(s[1] * gain_);
+    }
+  }
 }
 
 std::unique_ptr<Decoder> Engine::openDecoder(const std::string& path, int* error) {
@@ -273,6 +306,7 @@ void Engine::render(float* out, int frames) {
     const int vol = masterVolume.load(std::memory_order_relaxed);
     if (vol != 100)
       for (int i = 0; i < 2 * n; ++i) out[i] *= float(vol) / 100.0f;
+    limiter.process(out, n);
     epoch_.fetch_add(1, std::memory_order_acq_rel);
     out += 2 * n;
     frames -= n;
@@ -321,6 +355,7 @@ void Engine::dispatchEvents() {
 bool Engine::start(int deviceIndex, int rate_, int* error) {
   rate = rate_;
   device = deviceIndex;
+  limiter.prepare(rate_);  // before any mixer runs; the devices play at the rate asked for
   if (deviceIndex != 0) {
     std::string why;
     output = openOutput(

@@ -1,6 +1,7 @@
 // The engine behind the audio library interface: the channel registry and its handles, the
 // sources that decode files into the channels' feeds, the output device and its mixing
-// thread, and the worker thread that feeds the channels and delivers syncs.
+// thread with the limiter at the end of its mix, and the worker thread that feeds the
+// channels and delivers syncs.
 #pragma once
 
 #include <array>
@@ -37,6 +38,26 @@ struct Source {
 struct EngineEvent {
   DWORD type;  // BASS_SYNC_END or BASS_SYNC_SLIDE
   DWORD handle;
+};
+
+// The output stage's peak limiter. Transparent (the samples left as they are) while the mix
+// stays within full scale. A frame over full scale lowers the gain at once, so that it comes
+// out at the ceiling; the gain then recovers with the release time, and a frame over full
+// scale meanwhile comes out at the ceiling or under it. Both channels share the gain, which
+// keeps the stereo image.
+class PeakLimiter {
+ public:
+  static constexpr float kCeiling = 0.98f;  // about -0.2 dBFS
+  static constexpr double kReleaseSeconds = 0.05;
+
+  // Before the mixer runs: back to unity gain, the release set for `sampleRate`.
+  void prepare(int sampleRate);
+  // Mixing thread: `count` stereo frames in place.
+  void process(float* frames, int count);
+
+ private:
+  double gain_ = 1.0;
+  double release_ = 0;  // share of the distance to unity recovered per frame
 };
 
 class Engine {
@@ -84,6 +105,7 @@ class Engine {
 
   std::atomic<bool> floatDsp{false};
   std::atomic<int> masterVolume{100};
+  PeakLimiter limiter;  // the mixing thread's, after the master volume
 
  private:
   Engine() = default;

@@ -24,9 +24,11 @@ std::unique_ptr<MidiRenderer> MidiRenderer::create(int sampleRate, const std::st
   fluid_settings_setnum(r->settings_, "synth.sample-rate", sampleRate);
   // Only the mixing thread calls the synth while it plays; its API needs no mutex.
   fluid_settings_setint(r->settings_, "synth.threadsafe-api", 0);
-  // FluidSynth's own level (0.2) leaves a General MIDI song some 30 dB under a WAV song
-  // played at the same volume; at 1.0 a full band sits near a mastered track.
-  fluid_settings_setnum(r->settings_, "synth.gain", 1.0);
+  // The synth's level at 0 dB of the master volume. At the window's default level (slider 50,
+  // -9 dB) a full General MIDI band peaks some 4 dB under full scale, its RMS near -20 dBFS:
+  // unmastered, its peaks stand 15 dB over its RMS. Louder settings meet the engine's output
+  // limiter instead of clipping.
+  fluid_settings_setnum(r->settings_, "synth.gain", 0.3);
   r->synth_ = new_fluid_synth(r->settings_);
   if (!r->synth_) return nullptr;
   if (fluid_synth_sfload(r->synth_, soundFont.c_str(), 1) == FLUID_FAILED) return nullptr;

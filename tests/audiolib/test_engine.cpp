@@ -2,9 +2,11 @@
 // positions, the DSP chain's order, effects, resampling, slides, syncs and freeing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <numbers>
 #include <vector>
 
 #include "Channel.h"
@@ -482,6 +484,58 @@ class Ramp final : public audiolib::ChannelRenderer {
  private:
   int64_t total_, made_ = 0;
 };
+
+// A sine of 441 Hz at +18 dBFS for the first `loud` frames, at exactly full scale after them;
+// the right channel at half the left's level.
+float overThenFullScale(int64_t f, int64_t loud) {
+  return float((f < loud ? 8 : 1) * std::sin(2 * std::numbers::pi * double(f % 100) / 100));
+}
+class OverThenFullScale final : public audiolib::ChannelRenderer {
+ public:
+  explicit OverThenFullScale(int64_t loud) : loud_(loud) {}
+  int64_t render(float* frames, int64_t count) override {
+    for (int64_t i = 0; i < count; ++i) {
+      frames[2 * i] = overThenFullScale(made_ + i, loud_);
+      frames[2 * i + 1] = frames[2 * i] / 2;
+    }
+    made_ += count;
+    return count;
+  }
+
+ private:
+  int64_t loud_, made_ = 0;
+};
+
+// The limiter at the end of the mix: what goes over full scale comes out at the ceiling, at
+// once, both channels by the same gain; the gain recovers over tens of milliseconds, and from
+// then on a signal within full scale (its peaks at exactly 1.0) comes out as it went in.
+TEST_F(Engine, OutputLimiterHoldsTheCeilingAndReleasesToUnity) {
+  constexpr int64_t kLoud = 22050, kTail = 44100;
+  constexpr float kCeiling = 0.98f;
+  const HSTREAM h = BASS_StreamCreateRendered(std::make_unique<OverThenFullScale>(kLoud), 0);
+  ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+  const Audio out = mix(kLoud + kTail);
+  float loudPeak = 0;
+  for (int64_t f = 0; f < kLoud; ++f) {
+    ASSERT_LE(std::fabs(out.at(f, 0)), kCeiling) << f;
+    ASSERT_EQ(2 * out.at(f, 1), out.at(f, 0)) << f;
+    if (f > kLoud / 2) loudPeak = std::max(loudPeak, std::fabs(out.at(f, 0)));
+  }
+  EXPECT_GT(loudPeak, 0.95f);
+  // The gain at each full-scale peak of the tail (frames 25 and 75 of each period) rises
+  // steadily, from under half for the first 10 ms.
+  double last = 0;
+  for (int64_t f = kLoud + 25; f < kLoud + kTail; f += 50) {
+    const double gain = std::fabs(out.at(f, 0));
+    ASSERT_GE(gain, last) << f - kLoud;
+    if (f - kLoud < 441) {
+      EXPECT_LT(gain, 0.5) << f - kLoud;
+    }
+    last = gain;
+  }
+  for (int64_t f = kLoud + kTail * 6 / 10; f < kLoud + kTail; ++f)
+    ASSERT_EQ(out.at(f, 0), overThenFullScale(f, kLoud)) << f - kLoud;
+}
 
 TEST_F(Engine, RenderedStreamMixesThroughItsChainAndEnds) {
   const HSTREAM h = BASS_StreamCreateRendered(std::make_unique<Ramp>(5000), 0);

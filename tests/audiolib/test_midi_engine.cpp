@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <numbers>
@@ -320,6 +321,66 @@ TEST_F(MidiEngine, MasterVolumeScalesTheLevelByItsDecibels) {
   const double loud = rms(mix(1.0), kRate / 2, kRate / 2);
   ASSERT_GT(quiet, 1e-4);
   EXPECT_NEAR(loud / quiet, std::pow(10.0, 2100 / 2000.0), 0.01 * std::pow(10.0, 2100 / 2000.0));
+}
+
+// A minute of a full General MIDI band: fifteen instruments each playing three-note chords on
+// every beat at high velocity, and a drum kit on channel 10.
+testmidi::Bytes denseSong() {
+  constexpr int kPrograms[16] = {0, 48, 61, 16, 29, 33, 81, 89, 52, 0, 56, 65, 24, 11, 62, 73};
+  constexpr int kChords[4][3] = {{60, 64, 67}, {55, 59, 62}, {57, 60, 64}, {53, 57, 60}};
+  constexpr uint32_t kBeat = 480;
+  constexpr int kBeats = 120;  // 120 bpm
+  TickTrack track;
+  for (int ch = 0; ch < 16; ++ch)
+    if (ch != 9) track.program(0, ch, kPrograms[ch]);
+  for (int beat = 0; beat < kBeats; ++beat) {
+    const uint32_t t = uint32_t(beat) * kBeat;
+    for (int ch = 0; ch < 16; ++ch) {
+      if (ch == 9) continue;
+      const int octave = 12 * (ch % 5 - 2);
+      for (int i = 0; i < 3; ++i)
+        track.note(t, kBeat, ch, kChords[beat / 4 % 4][i] + octave, 110 + (ch + i + beat) % 18);
+    }
+    track.note(t, kBeat / 2, 9, beat % 2 ? 38 : 36, 127);  // snare on 2 and 4, kick on 1 and 3
+    track.note(t, kBeat / 2, 9, 42, 120).note(t + kBeat / 2, kBeat / 2, 9, 42, 110);
+    if (beat % 4 == 0) track.note(t, kBeat, 9, 49, 127);
+  }
+  return smf(track, int(kBeat), kBeats * kBeat + 2 * kBeat);
+}
+
+// What the synth stream hands the mix: sample count, those a 16-bit conversion puts at full
+// scale, the float peak and the sum of squares.
+struct Levels {
+  int64_t samples = 0, atFullScale = 0;
+  double peak = 0, squares = 0;
+};
+void measureLevels(HDSP, DWORD, void* buffer, DWORD length, void* user) {
+  auto& l = *static_cast<Levels*>(user);
+  const auto* x = static_cast<const float*>(buffer);
+  for (DWORD i = 0; i < length / sizeof(float); ++i) {
+    const long s16 = std::clamp(std::lround(double(x[i]) * 32768), -32768L, 32767L);
+    l.atFullScale += std::abs(s16) >= 32767;
+    l.peak = std::max(l.peak, double(std::fabs(x[i])));
+    l.squares += double(x[i]) * x[i];
+    ++l.samples;
+  }
+}
+
+// At the window's default level (slider 50: -9 dB) a full band stays below full scale in the
+// synth's own output, where the engine's limiter at the end of the mix can't hide it.
+TEST_F(MidiEngine, DenseSongAtTheDefaultLevelStaysBelowFullScale) {
+  Levels l;
+  ASSERT_TRUE(BASS_ChannelSetDSP(perf.stream(), &measureLevels, &l, 0));
+  ASSERT_TRUE(perf.SetMasterVolume(-900));
+  const MidiSegmentState state = perf.PlaySegmentEx(load(denseSong()));
+  ASSERT_TRUE(state);
+  mix(62.0);
+  EXPECT_TRUE(state.HasEnded());
+  ASSERT_GT(l.samples, 2 * 60 * kRate);
+  EXPECT_LT(double(l.atFullScale) / double(l.samples), 0.0005);
+  EXPECT_LT(l.peak, 1.0);
+  // And not buried: within some 10 dB of a mastered track's RMS (-14 to -12 dBFS).
+  EXPECT_GT(10 * std::log10(l.squares / double(l.samples)), -24.0);
 }
 
 // The file sets the volume at its start and again at beat 1: the user's volume, set after the
