@@ -38,7 +38,7 @@ bool startScreenshotTour(Form2& warning) {
       w->cmdstw->click();
       w->CMDialog1.FileName = kar;
       w->LabelSongLength->setText(kar);
-      w->songSegment = w->midiLoader.LoadSegment(kar.toStdString());
+      w->midiPlayer->chooseSong(kar.toStdString());
       w->Cmd_Play->setEnabled(true);
       w->Cmd_Play->click();
       QTimer::singleShot(3000, w, [w, dir] {

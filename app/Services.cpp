@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QStringList>
 #include <cstdio>
 
@@ -69,7 +72,9 @@ class QtFiles final : public FileDialogService {
     QString suffix = r.defaultSuffix;
     if (suffix.startsWith('.')) suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
+    dialog.setDirectory(dialogStartFolder());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    rememberDialogFolder(dialog.selectedFiles().front());
     return dialog.selectedFiles().front();
   }
 };
@@ -98,13 +103,34 @@ Services& services() {
 QString qtFilter(const QString& filter) {
   const QStringList parts = filter.split('|');
   QStringList out;
+  QStringList patterns;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString name = parts[i];
-    const QString patterns = QString(parts[i + 1]).replace(';', ' ');
-    if (!name.contains('(')) name += " (" + patterns + ")";
+    const QString these = QString(parts[i + 1]).replace(';', ' ');
+    if (!name.contains('(')) name += " (" + these + ")";
     out << name;
+    patterns << these.split(' ', Qt::SkipEmptyParts);
   }
+  // Both kinds of song at once come first, so that the folder shows every song it holds.
+  patterns.sort(Qt::CaseInsensitive);
+  if (patterns == QStringList{"*.mp3", "*.wav"}) out.prepend("Songs (*.wav *.mp3)");
+  if (patterns == QStringList{"*.kar", "*.mid"}) out.prepend("MIDI and karaoke (*.mid *.kar)");
   return out.join(";;");
+}
+
+namespace {
+QString lastFolder;
+}  // namespace
+
+QString dialogStartFolder() {
+  if (!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()) return lastFolder;
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+  return QDir::homePath();
+}
+
+void rememberDialogFolder(const QString& chosenFile) {
+  lastFolder = QFileInfo(chosenFile).absolutePath();
 }
 
 }  // namespace app

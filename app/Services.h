@@ -75,7 +75,13 @@ class PlayerMessages final : public player::MessageSink {
   }
 };
 
-// Qt's filter text from the program's "name|pattern|name|pattern" form.
+// Qt's filter text from the program's "name|pattern|name|pattern" form; the song dialogs get
+// an entry for both their kinds before their own ("Songs (*.wav *.mp3)", "MIDI and karaoke
+// (*.mid *.kar)").
 QString qtFilter(const QString& filter);
+// Where a file dialog opens: the folder of the last file chosen in one, else the user's music
+// folder, else the home folder.
+QString dialogStartFolder();
+void rememberDialogFolder(const QString& chosenFile);
 
 }  // namespace app

@@ -159,7 +159,11 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
     Veq1[i]->setValue(veq1Start[i]);
     // The scroll bars apply when the thumb is released, not while it moves.
     Veq1[i]->setTracking(false);
+    // The main equaliser sits in the remover's chain: it is heard while the remover is on.
+    vseq[i]->setToolTip("Equalizer of the Vocal Remover: heard while the remover is on");
   }
+  Chkcmp->setToolTip("Gain Audio on the song; the Vocal Remover switches it on as well");
+  chkEqualizer->setToolTip("Peaking Equalizer on the song; the Vocal Remover switches it on as well");
   vcompr[0]->setValue(10);
   Slider3[0]->setValue(10);
   Slider3[0]->setEnabled(false);
@@ -271,7 +275,7 @@ bool frmMain::Form_Load() {
   ZeroVariables();
   setWindowTitle(kMainCaption);
   LoadPatches();
-  songLoaded = false;
+  midiPlayer->songLoaded = false;
   for (int i = 0; i < 16; ++i) {
     Check1[size_t(i)]->setChecked(false);
     Slider2[size_t(i)]->setEnabled(false);
@@ -307,8 +311,9 @@ bool frmMain::Form_Load() {
 
 void frmMain::Form_Unload() {
   Timer1.stop();
-  if (midiPerformance) midiPerformance->CloseDown();
-  if (songLoaded) QCoreApplication::processEvents();
+  const bool loaded = midiPlayer && midiPlayer->songLoaded;
+  if (midiPlayer && midiPlayer->midiPerformance) midiPlayer->midiPerformance->CloseDown();
+  if (loaded) QCoreApplication::processEvents();
   app::services().exit->end(0);
 }
 
@@ -368,7 +373,7 @@ void frmMain::Cmdplw_Click() {
   // A play after the load error leaves the buttons playing; streams of an earlier play must
   // not go on unreachable, so they are freed first.
   player->freeStreams();
-  player->playSong(CMDialog1.FileName.toStdString());
+  audioPlaying = player->playSong(CMDialog1.FileName.toStdString());
 }
 
 void frmMain::recAudio() {
@@ -376,11 +381,13 @@ void frmMain::recAudio() {
   cmdstw->setEnabled(false);
   dismenu();
   Timer2.start();
+  audioPlaying = false;  // the recorder ends a backing track
   player->freeForRestart();
   player->playSong(CMDialog1.FileName.toStdString());
 }
 
 void frmMain::cmdstw_Click() {
+  audioPlaying = false;
   cmdrec->setEnabled(true);
   player->freeStreams();
   Cmdplw->setEnabled(true);
@@ -399,6 +406,7 @@ void frmMain::cmdstop_Click() {
   Timer3.stop();
   if (freeRecording) return;
   if (audioSong) {
+    audioPlaying = false;
     player->freeStreams();
     Frame8->setTitle("  Player Midi");
     enamenu();
@@ -406,7 +414,9 @@ void frmMain::cmdstop_Click() {
     Cmdplw->setEnabled(false);
     enamenu();
   } else {
-    songLoaded = false;
+    midiPlayer->SeekEnd();
+    midiPlayer->songPlaying = 0;
+    midiPlayer->songLoaded = false;
   }
 }
 
@@ -423,6 +433,7 @@ void frmMain::tmrPlaybackPosition_Timer() {
   if (BASS_ChannelIsActive(s) == BASS_ACTIVE_STOPPED) {
     SliderPosition->setValue(0);
     lblTrackPosition->clear();
+    if (audioPlaying) audioSongEnded();
     return;
   }
   const QWORD len = BASS_StreamGetLength(s);
@@ -434,6 +445,12 @@ void frmMain::tmrPlaybackPosition_Timer() {
       QString::fromStdString(Seconds2HMS(std::lrint(BASS_ChannelBytes2Seconds(s, pos)))));
   lblTime->setText(
       QString::fromStdString(Seconds2HMS(std::lrint(BASS_ChannelBytes2Seconds(s, len)))));
+}
+
+// A song played with Cmdplw ended by itself: the player goes to its stopped state, as Stop
+// leaves it, so that Play plays the song again and the menus are back.
+void frmMain::audioSongEnded() {
+  cmdstw_Click();
 }
 
 void frmMain::Timer2_Timer() {

@@ -9,11 +9,9 @@
 #include <memory>
 
 #include "AudioPlayer.h"
-#include "Lyrics.h"
-#include "MidiPerformance.h"
+#include "MidiPlayer.h"
 #include "Patches.h"
 #include "Services.h"
-#include "SongScanner.h"
 
 class QAction;
 class QCheckBox;
@@ -92,44 +90,22 @@ class frmMain : public QMainWindow {
   struct CommonDialog {
     QString FileName;
   } CMDialog1;
-  bool songLoaded = false;
   bool ripPending = false;
   bool audioSong = false;
   bool freeRecording = false;
   bool recordFinished = false;
   bool stopRequested = false;
   bool recordingTake = false;
-  // the MIDI player's state
-  audiolib::MidiLoader midiLoader;
-  std::unique_ptr<audiolib::MidiPerformance> midiPerformance;
-  audiolib::MidiSegment songSegment;
-  audiolib::MidiSegment patchSegment;
-  audiolib::MidiSegmentState songState;
-  audiolib::MidiCollection soundBank;
-  int songPlaying = 0;
-  int64_t startTime = 0;
-  QString tempFilePath;
-  long lengthMinutes = 0;
-  QString lengthSeconds;
-  int progressPercent = 0;
-  bool midiRunning = false;
-  bool stopPending = false;
-  bool stopLatch = false;
-  bool stoppedOnce = false;
-  std::vector<uint8_t> songBytes;
-  int smfFormat = 0;
-  int trackCount = 0;
-  std::optional<midi::SongTiming> timing;  // ticksPerSixteenth, tempoMicros, songBpm, msPerTick
-  midi::LyricTable lyrics;                 // lyricEvents, lyricLines
-  long lyricCursor = 0;
+  // the MIDI player: the sequencer, the song and its state (songLoaded, songPlaying, ...)
+  std::unique_ptr<player::MidiPlayer> midiPlayer;
   int lyricFontSize = 36;
-  midi::ChannelTable channelTable;
   int selectedChannel = 0;
   int patchListClicks = 0;
   QString instrumentTip;
   app::PlayerMessages playerMessages;
   std::unique_ptr<player::PlayerControls> controls;
   std::unique_ptr<player::AudioPlayer> player;
+  bool audioPlaying = false;  // a song started by Cmdplw is playing
 
   // ---- handlers and procedures
   void menuwave_Click();
@@ -159,7 +135,6 @@ class frmMain : public QMainWindow {
   void MnuOpenSong_Click();
   bool ChooseSongFile();
   void OpenMusic();
-  void CloseDevice();
   void readfile();
   void Cmd_Play_Click();
   void Cmd_Stop_Click();
@@ -170,12 +145,13 @@ class frmMain : public QMainWindow {
   void Timer_Timer();
   void Timer1_Timer();
   void Timer3_Timer();
-  void SeekEnd();
   void dmenu();
   void ZeroVariables();
-  void SetChannels();
   void LoadPatches();
   void fillChannelStrips();
+  std::array<int, 16> channelSliders() const;
+  void midiSongEnded();
+  void audioSongEnded();
   void Slider2_Change(int index);
   void Check1_Click(int index);
   void Option1_Click(int index);

@@ -168,10 +168,19 @@ bool MidiSegmentState::HasEnded() const {
 // ---- loader -------------------------------------------------------------------------------
 
 MidiSegment MidiLoader::LoadSegment(const std::string& path) {
+  return LoadSegment(ReadSongFile(path));
+}
+
+std::vector<uint8_t> MidiLoader::ReadSongFile(const std::string& path) {
+  return readFile(path, kMaxSongBytes);
+}
+
+MidiSegment MidiLoader::LoadSegment(std::vector<uint8_t> bytes) {
   installLog();
   MidiSegment segment;
+  if (bytes.size() > kMaxSongBytes) return segment;
   auto data = std::make_shared<MidiSegmentData>();
-  data->bytes = readFile(path, kMaxSongBytes);
+  data->bytes = std::move(bytes);
   const auto header = readSmfHeader(data->bytes);
   if (!header) return segment;
   data->header = *header;

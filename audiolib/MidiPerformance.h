@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bass.h"
 
@@ -105,6 +106,10 @@ class MidiLoader {
   // Reads and checks a Standard MIDI File (.mid, .kar) on the caller's thread; null when it
   // is missing, unreadable or not a song FluidSynth can play.
   MidiSegment LoadSegment(const std::string& path);
+  // The same from a song already read (ReadSongFile), so that a file is read from disk once.
+  MidiSegment LoadSegment(std::vector<uint8_t> bytes);
+  // A song file's bytes, empty when it is missing, empty or larger than the player loads.
+  static std::vector<uint8_t> ReadSongFile(const std::string& path);
   // A DLS or SoundFont 2 bank; null when the file is missing or of another kind.
   MidiCollection LoadCollection(const std::string& path);
 };

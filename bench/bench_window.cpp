@@ -118,12 +118,12 @@ int main(int argc, char** argv) {
 
   // A karaoke song: from the click on the MIDI player's play to its first note's block.
   const std::string kar = benchsongs::writeTemp(benchsongs::makeSong(16, 40), "orivelR-bench.kar");
-  BASS_ChannelSetDSP(w->midiPerformance->stream(), &firstSound, nullptr, -1000);
+  BASS_ChannelSetDSP(w->midiPlayer->midiPerformance->stream(), &firstSound, nullptr, -1000);
   double playToNote = 0;
   const int songRounds = 5;
   for (int i = 0; i < songRounds; ++i) {
     w->CMDialog1.FileName = QString::fromStdString(kar);
-    w->songSegment = w->midiLoader.LoadSegment(kar);
+    w->midiPlayer->chooseSong(kar);
     w->Cmd_Play->setEnabled(true);
     QTest::qWait(200);
     gFirstSoundNs = 0;

@@ -59,6 +59,18 @@ bool hasTexts(Bytes source, uint8_t type) {
   return false;
 }
 
+// Whether a file without a lyric track still carries lyrics: lyric events, or texts that
+// break lines as karaoke texts do. A song's other texts (its name, a copyright, a note of the
+// arranger) are no lyrics and are not lit as if they were.
+bool carriesLyrics(Bytes file) {
+  if (hasTexts(file, 0x05)) return true;
+  for (size_t p = nextFF(file, 0); p != std::string::npos; p = nextFF(file, p + 1)) {
+    const std::string text = candidateText(file, p, 0x01);
+    if (!text.empty() && (text[0] == '/' || text[0] == '\\')) return true;
+  }
+  return false;
+}
+
 std::string trimSpaces(const std::string& s) {
   const size_t b = s.find_first_not_of(' ');
   if (b == std::string::npos) return {};
@@ -136,6 +148,7 @@ LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
 LyricTable songLyrics(Bytes file, const LyricSource& source) {
   if (file.size() > kMaxSongFileBytes) return {};
   const Bytes bytes = source.bytes(file);
+  if (source.kind == LyricSourceKind::WholeFile && !carriesLyrics(bytes)) return {};
   const TickMap ticks =
       source.kind == LyricSourceKind::WholeFile ? TickMap::ofFile(file) : TickMap::ofTrack(bytes);
   return GetWords(bytes, ticks, TempoMap::ofFile(file));

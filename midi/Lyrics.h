@@ -45,8 +45,9 @@ std::string cp1252ToUtf8(std::span<const uint8_t> bytes);
 // kMaxLyricEvents candidates are read.
 LyricTable GetWords(std::span<const uint8_t> source, const TickMap& ticks, const TempoMap& tempo);
 
-// The table of a scanned song: its lyric source read with the song's own ticks and tempo map;
-// empty for a file larger than kMaxSongFileBytes.
+// The table of a scanned song: its lyric source read with the song's own ticks and tempo map.
+// Empty for a file larger than kMaxSongFileBytes, and for a song without a lyric track whose
+// texts are no lyrics (no lyric event, no text that starts a line with "/" or "\\").
 LyricTable songLyrics(std::span<const uint8_t> file, const LyricSource& source);
 
 // The lyric font size: 36, shrunk one point at a time while the widest line (measured at 36,

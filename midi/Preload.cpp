@@ -1,7 +1,5 @@
 #include "Preload.h"
 
-#include <fstream>
-
 namespace midi {
 
 namespace {
@@ -27,13 +25,6 @@ constexpr std::array<uint8_t, kPreloadFileSize> kBytes = build();
 
 const std::array<uint8_t, kPreloadFileSize>& preloadFileBytes() {
   return kBytes;
-}
-
-bool CreateFileTemp(const std::filesystem::path& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(kBytes.data()), std::streamsize(kBytes.size()));
-  out.close();
-  return bool(out);
 }
 
 }  // namespace midi

@@ -204,7 +204,6 @@ TempoMap TempoMap::ofFile(std::span<const uint8_t> file) {
   // Tracks are read one after the other; a stable sort keeps a track's own order at equal ticks.
   std::stable_sort(raw.begin(), raw.end(),
                    [](const Raw& a, const Raw& b) { return a.tick < b.tick; });
-  map.changes_.push_back({0, kDefaultTempoMicros, 0.0});
   for (const Raw& r : raw) {
     const Change& last = map.changes_.back();
     const double ms =
@@ -226,6 +225,29 @@ uint32_t TempoMap::tempoAt(uint64_t tick) const {
   auto it = std::upper_bound(changes_.begin(), changes_.end(), tick,
                              [](uint64_t t, const Change& c) { return t < c.tick; });
   return std::prev(it)->micros;
+}
+
+}  // namespace midi
+
+namespace midi {
+
+std::array<bool, 16> channelsWithNotes(std::span<const uint8_t> file) {
+  std::array<bool, 16> channels{};
+  size_t budget = kMaxEventsPerFile;
+  for (const TrackChunk& c : trackChunks(file)) {
+    const auto data = file.subspan(c.dataOffset, c.dataLength);
+    const ParsedTrack parsed = parseTrack(data, budget);
+    budget -= parsed.events.size();
+    for (const TrackEvent& e : parsed.events) {
+      if ((e.status & 0xF0) != 0x90) continue;
+      // The velocity is the event's last byte when the event is whole (a Note On of velocity
+      // 0 is a Note Off); a status byte of its own makes the event one byte longer.
+      const size_t whole = data[e.offset] & 0x80 ? 3 : 2;
+      if (e.end - e.offset == whole && data[e.end - 1] != 0)
+        channels[e.status & 0x0F] = true;
+    }
+  }
+  return channels;
 }
 
 }  // namespace midi

@@ -3,6 +3,7 @@
 // past the bytes it is given; a damaged track yields the events before the damage.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -105,7 +106,10 @@ class TempoMap {
     double msAt;  // milliseconds at `tick`
   };
   int ticksPerQuarter_ = kFallbackTicksPerQuarter;
-  std::vector<Change> changes_;  // sorted by tick, first at tick 0
+  std::vector<Change> changes_{{0, kDefaultTempoMicros, 0.0}};  // sorted by tick, first at 0
 };
+
+// The channels (0..15) on which the file's tracks start at least one note.
+std::array<bool, 16> channelsWithNotes(std::span<const uint8_t> file);
 
 }  // namespace midi

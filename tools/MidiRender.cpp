@@ -5,9 +5,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "Controls.h"
 #include "Interrupt.h"
-#include "MidiPerformance.h"
+#include "MidiPlayer.h"
 #include "RenderOptions.h"
 #include "WavOut.h"
 #include "bass.h"
@@ -118,17 +117,14 @@ int renderMidi(const MidiRenderOptions& o) {
   }
   int status = 0;
   {
-    audiolib::MidiPerformance performance;
-    audiolib::MidiLoader loader;
-    audiolib::MidiSegment song = loader.LoadSegment(o.song);
-    audiolib::MidiCollection bank;
-    if (!o.bank.empty() && !(bank = loader.LoadCollection(o.bank))) {
+    player::MidiPlayer midi;
+    if (!o.bank.empty() && !midi.loadSoundBank(o.bank)) {
       std::cerr << "orivelR-cli: " << o.bank << " is not a sound bank\n";
       status = 2;
-    } else if (!song) {
+    } else if (!midi.chooseSong(o.song)) {
       std::cerr << "orivelR-cli: " << o.song << " is not a MIDI song that can be played\n";
       status = 2;
-    } else if (!performance.InitAudio()) {
+    } else if (!midi.Initialize()) {
       std::cerr << "orivelR-cli: no General MIDI sound font is installed\n";
       status = 4;
     }
@@ -139,16 +135,13 @@ int renderMidi(const MidiRenderOptions& o) {
       status = 3;
     }
     if (status == 0) {
-      song.ConnectToCollection(bank);
-      song.Download(performance);
-      performance.SetMasterTempo(midi::tempoFactor(o.tempo));
-      performance.SetMasterVolume(midi::masterVolume(o.level));
-      audiolib::MidiSegmentState state = performance.PlaySegmentEx(song);
-      for (int ch = 0; ch < 16; ++ch)
-        if (ch != 9 && o.transpose) performance.SendTransposePMSG(ch, o.transpose);
-      for (auto [ch, p] : o.program) performance.SendPatchPMSG(ch - 1, p);
-      for (auto [ch, v] : o.volume) performance.SendMIDIPMSG(ch - 1, 0xB0, 7, v);
-      for (int ch : o.mute) performance.SendMIDIPMSG(ch - 1, 0xB0, 7, 0);
+      midi.OpenMusic(o.level);
+      midi.setTempo(o.tempo);
+      midi.Play({});
+      if (o.transpose) midi.transpose(o.transpose);
+      for (auto [ch, p] : o.program) midi.channelProgram(ch - 1, p);
+      for (auto [ch, v] : o.volume) midi.channelVolume(ch - 1, v);
+      for (int ch : o.mute) midi.channelVolume(ch - 1, 0);
       const int64_t limit = o.seconds ? int64_t(std::llround(*o.seconds * kRate)) : -1;
       std::vector<float> block(2 * 1024);
       int64_t written = 0;
@@ -156,15 +149,15 @@ int renderMidi(const MidiRenderOptions& o) {
       // The song, then its last notes ringing out (at most 5 s of them).
       int64_t tail = 0;
       while (ok && (limit < 0 || written < limit) && !interrupted()) {
-        const bool playing = state.IsPlaying();
-        if (!playing && (!performance.IsSounding() || tail > 5 * kRate)) break;
+        const bool playing = midi.songState.IsPlaying();
+        if (!playing && (!midi.midiPerformance->IsSounding() || tail > 5 * kRate)) break;
         const int64_t n = limit < 0 ? 1024 : std::min<int64_t>(1024, limit - written);
         BASS_MixGetData(block.data(), DWORD(n * 8));
         ok = out.write(block.data(), long(n));
         written += n;
         if (!playing) tail += n;
       }
-      performance.CloseDown();
+      midi.midiPerformance->CloseDown();
       if (interrupted()) {
         status = kInterruptedStatus;  // the partial file goes with `out`
       } else if (!ok || !out.commit(&error)) {

@@ -2,8 +2,6 @@
 // sequencer on SDL's paced silent output.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -37,12 +35,13 @@ class MidiWindow : public ::testing::Test {
     unsetenv("ORIVELR_HOME");
   }
 
-  // Channel 1 plays a program-25 guitar at volume 90, channel 10 drums; a lyric per beat.
-  QString song(double seconds = 3) {
+  // Channel 1 plays a program-25 guitar at volume 90, channel 10 drums; a lyric per beat. A
+  // text holds the byte of a Note On on channel 3, which the scanner counts as in use.
+  QString song(double seconds = 3, const char* name = "song.kar") {
     testmidi::TrackWriter conductor;
     conductor.tempo(0, 500000).end();
     testmidi::TrackWriter t;
-    t.text(0, 0x03, "Words").program(0, 0, 25).controller(0, 0, 7, 90);
+    t.text(0, 0x03, "Words").program(0, 0, 25).controller(0, 0, 7, 90).text(0, 0x01, "@\x92");
     const int beats = int(seconds * 2);
     for (int i = 0; i < beats; ++i) {
       t.text(i ? 240 : 0, 0x01, i % 4 == 0 ? "/La" : "la");
@@ -50,7 +49,7 @@ class MidiWindow : public ::testing::Test {
       t.channel(240, 0x80, {uint8_t(60 + i % 5), 0});
     }
     t.end(0);
-    const auto path = home / "song.kar";
+    const auto path = home / name;
     testmidi::writeFile(path, testmidi::buildSmf(1, 480, {conductor.bytes(), t.bytes()}));
     return QString::fromStdString(path.string());
   }
@@ -94,28 +93,41 @@ TEST_F(MidiWindow, PlayReadsTheSongAndEnablesItsStrips) {
   EXPECT_TRUE(w->cmdrec->isEnabled());
   EXPECT_FALSE(w->audioSong);
   QTest::mouseClick(w->Cmd_Play, Qt::LeftButton);
-  EXPECT_TRUE(w->songLoaded);
-  EXPECT_EQ(w->songPlaying, 1);
+  const player::MidiPlayer& m = *w->midiPlayer;
+  EXPECT_TRUE(m.songLoaded);
+  EXPECT_EQ(m.songPlaying, 1);
   EXPECT_TRUE(w->Cmd_Stop->isEnabled());
   EXPECT_FALSE(w->Cmd_Play->isEnabled());
   EXPECT_EQ(w->vslidertempo->value(), 64);
   EXPECT_EQ(w->lblInfo[2]->text(), "0");
-  // Channel 1: the file's volume 90 shows as 127 - 90; channel 10 holds the drums.
+  // Channel 1: the file's volume 90 shows as 127 - 90; channel 10 holds the drums. Channel
+  // 3 is in the scanner's table but starts no note: its strip stays off, as do the unused.
   EXPECT_TRUE(w->Slider2[0]->isEnabled());
   EXPECT_EQ(w->Slider2[0]->value(), 37);
   EXPECT_TRUE(w->Check1[0]->isChecked());
-  EXPECT_EQ(w->channelTable[0].program, 25);
+  EXPECT_EQ(m.channelTable[0].program, 25);
   EXPECT_TRUE(w->Slider2[9]->isEnabled());
-  EXPECT_FALSE(w->Slider2[1]->isEnabled());
+  EXPECT_NE(m.channelTable[2].inUse, -1);
+  for (int i : {1, 2, 15}) {
+    EXPECT_FALSE(w->Slider2[size_t(i)]->isEnabled()) << i;
+    EXPECT_FALSE(w->Check1[size_t(i)]->isEnabled()) << i;
+    EXPECT_FALSE(w->Option1[size_t(i)]->isEnabled()) << i;
+  }
   EXPECT_EQ(w->Slider2[1]->value(), 127);
-  // Six quarters are 4608 music-time units, shown at 1000 units to the second.
-  EXPECT_EQ(w->lblTime->text(), "0 :04");
-  const QFileInfo preload(QDir::tempPath() + "/filetemp.tmp");
-  EXPECT_EQ(preload.size(), 411);
-  // Lyrics light as the song goes.
-  const long first = w->lyricCursor;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w->lyricCursor > first; }, 3000));
+  // The last note ends after five and a half quarters at 120 beats a minute: 2.75 s.
+  EXPECT_EQ(w->lblTime->text(), "0 :02");
+  // Lyrics light as the song goes; the clock counts the song's own seconds.
+  const long first = m.lyricCursor;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.lyricCursor > first; }, 3000));
   EXPECT_FALSE(w->Picture3->pixmap().isNull());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->Label5->text() == "00:01"; }, 3000));
+  EXPECT_GE(m.seconds(m.songState.GetSeekHeard()), 1.0);
+  EXPECT_DOUBLE_EQ(m.lengthSeconds(), 2.75);
+
+  // A second song: the strips are those of the song now open.
+  QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
+  open(song(3, "other.mid"));
+  for (int i = 0; i < 16; ++i) EXPECT_FALSE(w->Option1[size_t(i)]->isEnabled()) << i;
 }
 
 TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
@@ -126,11 +138,11 @@ TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
   w->vscroll1->setValue(-4);
   EXPECT_EQ(w->lblInfo[0]->text(), "-4");
   w->vslidertempo->setValue(127);
-  EXPECT_FLOAT_EQ(w->midiPerformance->GetMasterTempo(), 2.0f);
+  EXPECT_FLOAT_EQ(w->midiPlayer->midiPerformance->GetMasterTempo(), 2.0f);
   EXPECT_EQ(w->lblInfo[2]->text(), "6");
   w->vslidertempo->setValue(0);
   EXPECT_EQ(w->lblInfo[2]->text(), "-6");
-  EXPECT_GT(w->midiPerformance->GetMasterTempo(), 0.0f);  // the slowest the sequencer plays
+  EXPECT_GT(w->midiPlayer->midiPerformance->GetMasterTempo(), 0.0f);  // the slowest the sequencer plays
 }
 
 TEST_F(MidiWindow, StopAndPlayAgainReloadFromTheStart) {
@@ -138,26 +150,33 @@ TEST_F(MidiWindow, StopAndPlayAgainReloadFromTheStart) {
   w->Cmd_Play_Click();
   QTest::qWait(300);
   QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
-  EXPECT_FALSE(w->songLoaded);
-  EXPECT_EQ(w->songPlaying, 0);
+  const player::MidiPlayer& m = *w->midiPlayer;
+  EXPECT_FALSE(m.songLoaded);
+  EXPECT_EQ(m.songPlaying, 0);
   EXPECT_FALSE(w->Cmd_Stop->isEnabled());
   EXPECT_TRUE(w->Cmd_Play->isEnabled());
   EXPECT_TRUE(w->MnuFile->isEnabled());
   w->Cmd_Play_Click();
-  EXPECT_TRUE(w->songLoaded);
-  EXPECT_LT(w->songState.GetSeek(), 500);
+  EXPECT_TRUE(m.songLoaded);
+  EXPECT_LT(m.songState.GetSeek(), 500);
 }
 
-TEST_F(MidiWindow, SongAtItsEndDisablesPlayAndStop) {
+// At its end the song is stopped as by Stop: Play plays it again from the beginning.
+TEST_F(MidiWindow, SongAtItsEndPlaysAgain) {
   open(song(1));
-  w->Cmd_Play_Click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w->progressPercent == 100; }, 5000));
-  QTest::qWait(50);
-  EXPECT_FALSE(w->Cmd_Play->isEnabled());
-  EXPECT_FALSE(w->Cmd_Stop->isEnabled());
-  EXPECT_TRUE(w->MnuOpenSong->isEnabled());
-  EXPECT_FALSE(w->songLoaded);
-  EXPECT_TRUE(w->recordFinished);
+  const player::MidiPlayer& m = *w->midiPlayer;
+  for (int round = 0; round < 2; ++round) {
+    QTest::mouseClick(w->Cmd_Play, Qt::LeftButton);
+    ASSERT_TRUE(m.songState.IsPlaying()) << round;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->Cmd_Play->isEnabled(); }, 5000)) << round;
+    EXPECT_TRUE(m.songState.HasEnded());
+    EXPECT_EQ(m.progressPercent, 100);
+    EXPECT_FALSE(w->Cmd_Stop->isEnabled());
+    EXPECT_TRUE(w->MnuOpenSong->isEnabled());
+    EXPECT_TRUE(w->MnuFile->isEnabled());
+    EXPECT_FALSE(m.songLoaded);
+    EXPECT_TRUE(w->recordFinished);
+  }
 }
 
 TEST_F(MidiWindow, MuteAndTheInstrumentList) {
@@ -166,7 +185,8 @@ TEST_F(MidiWindow, MuteAndTheInstrumentList) {
   QTest::mouseClick(w->Check1[0], Qt::LeftButton);  // off
   EXPECT_EQ(w->Slider2[0]->value(), 127);
   EXPECT_FALSE(w->Slider2[0]->isEnabled());
-  EXPECT_TRUE(w->channelTable[0].volumeChanged);
+  const player::MidiPlayer& m = *w->midiPlayer;
+  EXPECT_TRUE(m.channelTable[0].volumeChanged);
   QTest::mouseClick(w->Check1[0], Qt::LeftButton);  // on: the file's volume again
   EXPECT_EQ(w->Slider2[0]->value(), 37);
 
@@ -179,15 +199,15 @@ TEST_F(MidiWindow, MuteAndTheInstrumentList) {
   EXPECT_EQ(s.messages.shown[0].title, "ORIVEL");
   EXPECT_EQ(s.messages.shown[0].text, "Change Instrument");
   EXPECT_FALSE(w->List3->isVisible());
-  EXPECT_EQ(w->channelTable[0].program, 40);
-  EXPECT_TRUE(w->channelTable[0].instrumentChanged);
+  EXPECT_EQ(m.channelTable[0].program, 40);
+  EXPECT_TRUE(m.channelTable[0].instrumentChanged);
 
   // The drums keep their kit.
   QTest::mouseClick(w->Option1[9], Qt::LeftButton);
   w->List3->setCurrentRow(3);
   w->List3_Click();
-  EXPECT_EQ(w->channelTable[9].program, 0);
-  EXPECT_FALSE(w->channelTable[9].instrumentChanged);
+  EXPECT_EQ(m.channelTable[9].program, 0);
+  EXPECT_FALSE(m.channelTable[9].instrumentChanged);
   EXPECT_EQ(w->Slider2[9]->toolTip(), "drums");
 }
 
@@ -199,7 +219,7 @@ TEST_F(MidiWindow, SoundBankMenuAsksForADlsFile) {
   EXPECT_EQ(s.files.requests[1].title, "Load Sound Bank");
   EXPECT_EQ(s.files.requests[1].filter, "DLS (*.DLS)|*.dls");
   EXPECT_FALSE(w->Cmd_Play->isEnabled());
-  EXPECT_FALSE(w->soundBank);
+  EXPECT_FALSE(w->midiPlayer->soundBank);
 }
 
 }  // namespace
