@@ -163,7 +163,8 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
     vseq[i]->setToolTip("Equalizer of the Vocal Remover: heard while the remover is on");
   }
   Chkcmp->setToolTip("Gain Audio on the song; the Vocal Remover switches it on as well");
-  chkEqualizer->setToolTip("Peaking Equalizer on the song; the Vocal Remover switches it on as well");
+  chkEqualizer->setToolTip(
+      "Peaking Equalizer on the song; the Vocal Remover switches it on as well");
   vcompr[0]->setValue(10);
   Slider3[0]->setValue(10);
   Slider3[0]->setEnabled(false);

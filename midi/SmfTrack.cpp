@@ -243,8 +243,7 @@ std::array<bool, 16> channelsWithNotes(std::span<const uint8_t> file) {
       // The velocity is the event's last byte when the event is whole (a Note On of velocity
       // 0 is a Note Off); a status byte of its own makes the event one byte longer.
       const size_t whole = data[e.offset] & 0x80 ? 3 : 2;
-      if (e.end - e.offset == whole && data[e.end - 1] != 0)
-        channels[e.status & 0x0F] = true;
+      if (e.end - e.offset == whole && data[e.end - 1] != 0) channels[e.status & 0x0F] = true;
     }
   }
   return channels;

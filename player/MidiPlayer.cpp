@@ -176,8 +176,7 @@ void MidiPlayer::setTempo(int slider) {
 }
 
 void MidiPlayer::setLevel(int slider1) {
-  if (songLoaded && midiPerformance)
-    midiPerformance->SetMasterVolume(midi::masterVolume(slider1));
+  if (songLoaded && midiPerformance) midiPerformance->SetMasterVolume(midi::masterVolume(slider1));
 }
 
 bool MidiPlayer::loadSoundBank(const std::string& path) {

@@ -54,8 +54,8 @@ class MidiPlayer {
   void SeekEnd();
 
   struct Tick {
-    bool ended = false;        // the song reached its end on this tick
-    std::string position;      // the position text while the song plays, else empty
+    bool ended = false;    // the song reached its end on this tick
+    std::string position;  // the position text while the song plays, else empty
   };
   // The position timer: progress, the end of the song (reached or reported by the sequencer),
   // and the position as heard.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -11,8 +13,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
+#include <filesystem>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -242,6 +246,23 @@ TEST_F(Window, CancellingTheDialogChangesNothing) {
   EXPECT_TRUE(w->MnuFile->isEnabled());
   EXPECT_FALSE(w->audioSong);
   delete w;
+}
+
+// The dialogs offer both song kinds at once before the program's own filters, and open where
+// the last song was chosen, else in the music folder.
+TEST(FileDialogs, CombinedFilterFirstAndTheLastSongsFolder) {
+  EXPECT_EQ(app::qtFilter("Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"),
+            "Songs (*.wav *.mp3);;Wave Files (*.wav);;Mp3 Files (*.mp3)");
+  EXPECT_EQ(app::qtFilter("Kar File (*.kar)|*.kar|Mid File(*.mid)|*.mid"),
+            "MIDI and karaoke (*.mid *.kar);;Kar File (*.kar);;Mid File(*.mid)");
+  EXPECT_EQ(app::qtFilter("DLS (*.DLS)|*.dls"), "DLS (*.DLS)");
+  testaudio::TempDir dir;
+  const QString folder = QString::fromStdString(dir.path().string());
+  app::rememberDialogFolder(folder + "/song.kar");
+  EXPECT_EQ(app::dialogStartFolder(), folder);
+  std::filesystem::remove_all(dir.path());
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  EXPECT_EQ(app::dialogStartFolder(), QFileInfo(music).isDir() ? music : QDir::homePath());
 }
 
 TEST_F(Window, NameEndingInMplKeepsTheOldTake) {

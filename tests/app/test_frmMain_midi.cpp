@@ -142,7 +142,8 @@ TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
   EXPECT_EQ(w->lblInfo[2]->text(), "6");
   w->vslidertempo->setValue(0);
   EXPECT_EQ(w->lblInfo[2]->text(), "-6");
-  EXPECT_GT(w->midiPlayer->midiPerformance->GetMasterTempo(), 0.0f);  // the slowest the sequencer plays
+  EXPECT_GT(w->midiPlayer->midiPerformance->GetMasterTempo(),
+            0.0f);  // the slowest the sequencer plays
 }
 
 TEST_F(MidiWindow, StopAndPlayAgainReloadFromTheStart) {

@@ -1,5 +1,6 @@
 // The main window through the real sound server: the remover checked while a song plays takes
-// the centre away at once, as heard on the sink's monitor.
+// the centre away at once, and songs that played to their end play again, as heard on the
+// sink's monitor.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -9,11 +10,13 @@
 #include <QToolButton>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 
 #include "AppTestSupport.h"
 #include "Form2.h"
 #include "MonitorRecorder.h"
+#include "SmfWriter.h"
 #include "TestAudio.h"
 #include "frmMain.h"
 
@@ -40,11 +43,14 @@ double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
   return 2 * std::sqrt(re * re + im * im) / norm;
 }
 
-TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
-  if (!serverUp()) {
-    if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)";
-    GTEST_SKIP() << "no sound server: run through ./test.sh";
+#define REQUIRE_SERVER()                                                       \
+  if (!serverUp()) {                                                           \
+    if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
+    GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
   }
+
+TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
+  REQUIRE_SERVER();
   testaudio::TempDir home;
   setenv("ORIVELR_HOME", home.path().c_str(), 1);
   apptest::InstalledServices s;
@@ -110,6 +116,71 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   EXPECT_LT(toneAt(heard, 0, 440, after, 8820), 0.05);
   EXPECT_GT(toneAt(heard, 0, 1000, after, 8820), 0.03);
   EXPECT_GT(toneAt(heard, 1, 1500, after, 8820), 0.03);
+  unsetenv("ORIVELR_HOME");
+}
+
+// A WAV, a .kar and a .mid each played to its end, then played again with the same button:
+// the second play is heard, and in between the player is back in its stopped state.
+TEST(WindowSound, SongsThatEndedPlayAgain) {
+  REQUIRE_SERVER();
+  testaudio::TempDir home;
+  setenv("ORIVELR_HOME", home.path().c_str(), 1);
+  apptest::InstalledServices s;
+  testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+  const auto wav = home / "song.wav";
+  testaudio::writeWav(wav, testaudio::makeAudio(44100, 2, 44100, [](int64_t f, int) {
+                        return testaudio::sine(1000, 0.3, f, 44100);
+                      }));
+  // One second of a chord; the .kar with lyrics, the .mid without.
+  auto midiSong = [&](const char* name, bool lyrics) {
+    testmidi::TrackWriter t;
+    if (lyrics) t.text(0, 0x03, "Words").text(0, 0x01, "/La").text(0, 0x01, "la");
+    t.text(0, 0x01, "A song's name").program(0, 0, 0);
+    for (int key : {60, 64, 67}) t.noteOn(0, 0, key, 120);
+    t.channel(960, 0x80, {60, 0}).channel(0, 0x80, {64, 0}).channel(0, 0x80, {67, 0}).end(0);
+    const auto path = home / name;
+    testmidi::writeFile(path, testmidi::buildSmf(0, 480, {t.bytes()}));
+    return QString::fromStdString(path.string());
+  };
+
+  Form2 warning;
+  warning.show();
+  QTest::mouseClick(warning.Command1, Qt::LeftButton);
+  frmMain* w = warning.mainWindow();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(w->isVisible()) << "start-up failed";
+
+  // Plays with `play` until `ended` holds, then once more while the monitor listens.
+  auto playTwice = [&](QToolButton* play, const std::function<bool()>& ended) {
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_FALSE(play->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor(ended, 10000)) << "the song did not end";
+    EXPECT_TRUE(w->MnuFile->isEnabled());
+    EXPECT_TRUE(w->cmdrec->isEnabled());
+    testaudio::MonitorRecorder recorder;
+    EXPECT_TRUE(recorder.ok()) << recorder.error();
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_TRUE(recorder.recordMore(44100 * (BASS_GetLatency() + 700) / 1000));
+    const Audio heard = recorder.stop();
+    return testaudio::rms(heard, 0, 0, heard.frames());
+  };
+
+  s.files.answers.push_back(QString::fromStdString(wav.string()));
+  w->menuwave->trigger();
+  const double wavHeard = playTwice(w->Cmdplw, [&] { return w->Cmdplw->isEnabled(); });
+  EXPECT_GT(wavHeard, 0.05) << "the WAV was not heard the second time";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->Cmdplw->isEnabled(); }, 10000));
+
+  for (const auto& [name, lyrics] : {std::pair("song.kar", true), std::pair("song.mid", false)}) {
+    s.files.answers.push_back(midiSong(name, lyrics));
+    w->MnuOpenSong->trigger();
+    const double heard = playTwice(w->Cmd_Play, [&] { return w->Cmd_Play->isEnabled(); });
+    EXPECT_GT(heard, 0.005) << name << " was not heard the second time";
+    EXPECT_EQ(w->midiPlayer->lyrics.lyricEvents.size() > 1, lyrics) << name;
+    EXPECT_TRUE(w->Cmd_Stop->isEnabled()) << name;
+    QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
+  }
+  delete w;
   unsetenv("ORIVELR_HOME");
 }
 

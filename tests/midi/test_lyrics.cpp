@@ -179,6 +179,23 @@ TEST(LyricTable, TextEventsWinOverLyricEventsWhenTheyHaveText) {
             (std::vector<std::string>{"", "one"}));
 }
 
+// Without a lyric track, a song's name or copyright is no lyric; lyric events and texts that
+// break lines still are.
+TEST(LyricTable, WholeFileTextsAreLyricsOnlyWhenTheyReadAsLyrics) {
+  auto lines = [](TrackWriter& t) {
+    const Bytes song = testmidi::buildSmf(0, 96, {t.end().bytes()});
+    EXPECT_EQ(midi::findLyricSource(song).kind, midi::LyricSourceKind::WholeFile);
+    return midi::songLyrics(song, midi::findLyricSource(song)).lyricLines;
+  };
+  TrackWriter named, marked, lyricEvents;
+  EXPECT_EQ(lines(named.text(0, 1, "My Song").text(0, 1, "(c) someone")),
+            (std::vector<std::string>{""}));
+  EXPECT_EQ(lines(marked.text(0, 1, "My Song").text(10, 1, "/Hel").text(10, 1, "lo")),
+            (std::vector<std::string>{"My Song", "Hello"}));
+  EXPECT_EQ(lines(lyricEvents.text(0, 3, "Piano").text(10, 5, "Hel").text(10, 5, "lo")),
+            (std::vector<std::string>{"Hello"}));
+}
+
 // The last event waits for its own end: the delta after it, when the track goes on.
 TEST(LyricTable, LastEventEndsAfterItsFollowingDelta) {
   TrackWriter t;
