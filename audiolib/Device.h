@@ -22,6 +22,10 @@ class OutputDevice {
   virtual void stop() = 0;
 };
 
+// Times the sound server found the engine's output stream empty since the program started
+// (each one a gap the listener hears); only the sound-server output counts them.
+uint64_t outputUnderflows();
+
 // Opens output device `index` (1 = the system's default, 2.. = SDL's list) at `rate` Hz,
 // float stereo, and starts calling `render` on a thread of the device's. Null (and *error
 // set) when it can't.

@@ -14,6 +14,7 @@
 #include <numbers>
 
 #include "AppTestSupport.h"
+#include "Device.h"
 #include "Form2.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
@@ -78,6 +79,7 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
 
   testaudio::MonitorRecorder recorder;
   ASSERT_TRUE(recorder.ok()) << recorder.error();
+  const uint64_t underflows = audiolib::outputUnderflows();
   QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
   const auto songSeconds = [&] {
     return BASS_ChannelBytes2Seconds(w->player->mainStream,
@@ -90,6 +92,8 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   // What the mixer has played so far reaches the monitor within the output's latency.
   EXPECT_TRUE(recorder.recordMore(44100 * (BASS_GetLatency() + 100) / 1000));
   QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+  // A gap in the output would read as the centre going early.
+  EXPECT_EQ(audiolib::outputUnderflows(), underflows) << "the output ran dry";
   delete w;
 
   const Audio heard = recorder.stop();
