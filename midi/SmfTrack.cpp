@@ -6,6 +6,19 @@ namespace midi {
 
 namespace {
 
+// Calls `visit(trackData, event)` for the events of every track of `file`, in file order, at
+// most kMaxEventsPerFile of them all.
+template <class Visit>
+void forEachEvent(std::span<const uint8_t> file, Visit visit) {
+  size_t budget = kMaxEventsPerFile;
+  for (const TrackChunk& c : trackChunks(file)) {
+    const auto data = file.subspan(c.dataOffset, c.dataLength);
+    const ParsedTrack parsed = parseTrack(data, budget);
+    budget -= parsed.events.size();
+    for (const TrackEvent& e : parsed.events) visit(data, e);
+  }
+}
+
 // Reads a variable-length quantity of at most four bytes at `pos`; false when the bytes end
 // first. A fourth byte with its continuation bit set still ends the number.
 bool readVlq(std::span<const uint8_t> data, size_t& pos, uint32_t& value) {
@@ -190,17 +203,11 @@ TempoMap TempoMap::ofFile(std::span<const uint8_t> file) {
     uint32_t micros;
   };
   std::vector<Raw> raw;
-  size_t budget = kMaxEventsPerFile;
-  for (const TrackChunk& c : trackChunks(file)) {
-    const auto data = file.subspan(c.dataOffset, c.dataLength);
-    const ParsedTrack parsed = parseTrack(data, budget);
-    budget -= parsed.events.size();
-    for (const TrackEvent& e : parsed.events) {
-      if (e.status != 0xFF || e.metaType != 0x51 || e.dataLength < 3) continue;
-      const uint32_t micros = be(data, e.dataOffset, 3);
-      if (micros > 0) raw.push_back({e.tick, micros});
-    }
-  }
+  forEachEvent(file, [&](std::span<const uint8_t> data, const TrackEvent& e) {
+    if (e.status != 0xFF || e.metaType != 0x51 || e.dataLength < 3) return;
+    const uint32_t micros = be(data, e.dataOffset, 3);
+    if (micros > 0) raw.push_back({e.tick, micros});
+  });
   // Tracks are read one after the other; a stable sort keeps a track's own order at equal ticks.
   std::stable_sort(raw.begin(), raw.end(),
                    [](const Raw& a, const Raw& b) { return a.tick < b.tick; });
@@ -227,25 +234,15 @@ uint32_t TempoMap::tempoAt(uint64_t tick) const {
   return std::prev(it)->micros;
 }
 
-}  // namespace midi
-
-namespace midi {
-
 std::array<bool, 16> channelsWithNotes(std::span<const uint8_t> file) {
   std::array<bool, 16> channels{};
-  size_t budget = kMaxEventsPerFile;
-  for (const TrackChunk& c : trackChunks(file)) {
-    const auto data = file.subspan(c.dataOffset, c.dataLength);
-    const ParsedTrack parsed = parseTrack(data, budget);
-    budget -= parsed.events.size();
-    for (const TrackEvent& e : parsed.events) {
-      if ((e.status & 0xF0) != 0x90) continue;
-      // The velocity is the event's last byte when the event is whole (a Note On of velocity
-      // 0 is a Note Off); a status byte of its own makes the event one byte longer.
-      const size_t whole = data[e.offset] & 0x80 ? 3 : 2;
-      if (e.end - e.offset == whole && data[e.end - 1] != 0) channels[e.status & 0x0F] = true;
-    }
-  }
+  forEachEvent(file, [&](std::span<const uint8_t> data, const TrackEvent& e) {
+    if ((e.status & 0xF0) != 0x90) return;
+    // The velocity is the event's last byte when the event is whole (a Note On of velocity
+    // 0 is a Note Off); a status byte of its own makes the event one byte longer.
+    const size_t whole = data[e.offset] & 0x80 ? 3 : 2;
+    if (e.end - e.offset == whole && data[e.end - 1] != 0) channels[e.status & 0x0F] = true;
+  });
   return channels;
 }
 
