@@ -12,6 +12,7 @@
 
 #include "AudioPlayer.h"
 #include "ControlPanel.h"
+#include "Device.h"
 #include "Interrupt.h"
 #include "MidiCommands.h"
 #include "MidiRender.h"
@@ -108,6 +109,9 @@ int render(const cli::RenderOptions& o) {
     }
     p.freeStreams();
     BASS_Free();
+    if (const uint64_t dry = audiolib::outputUnderflows())
+      std::cerr << "orivelR-cli: the sound output ran dry " << dry
+                << (dry == 1 ? " time" : " times") << ": what was heard has gaps\n";
     return cli::interrupted() ? cli::kInterruptedStatus : 0;
   }
 
