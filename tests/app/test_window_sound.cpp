@@ -44,6 +44,13 @@ double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
   return 2 * std::sqrt(re * re + im * im) / norm;
 }
 
+// Accepts the warning window; the main window it opens, or null.
+frmMain* accept(Form2& warning) {
+  warning.show();
+  QTest::mouseClick(warning.Command1, Qt::LeftButton);
+  return warning.mainWindow();
+}
+
 #define REQUIRE_SERVER()                                                       \
   if (!serverUp()) {                                                           \
     if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
@@ -69,11 +76,8 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
 
   Form2 warning;
-  warning.show();
-  QTest::mouseClick(warning.Command1, Qt::LeftButton);
-  frmMain* w = warning.mainWindow();
-  ASSERT_NE(w, nullptr);
-  ASSERT_TRUE(w->isVisible()) << "start-up failed";
+  frmMain* w = accept(warning);
+  ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
   s.files.answers.push_back(QString::fromStdString(song.string()));
   w->menuwave->trigger();
 
@@ -148,11 +152,8 @@ TEST(WindowSound, SongsThatEndedPlayAgain) {
   };
 
   Form2 warning;
-  warning.show();
-  QTest::mouseClick(warning.Command1, Qt::LeftButton);
-  frmMain* w = warning.mainWindow();
-  ASSERT_NE(w, nullptr);
-  ASSERT_TRUE(w->isVisible()) << "start-up failed";
+  frmMain* w = accept(warning);
+  ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
 
   // Plays with `play` until `ended` holds, then once more while the monitor listens.
   auto playTwice = [&](QToolButton* play, const std::function<bool()>& ended) {
