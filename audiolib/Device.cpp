@@ -29,12 +29,17 @@ constexpr int kRequestMs = 20;
 // SDL's drivers (ALSA when no sound server runs, the test drivers) keep two periods queued.
 constexpr int kSdlBlockFrames = 1024;
 
+// The engine's own hold on SDL's audio (SDL counts its holders: the meter control of the same
+// process keeps one of its own, which the engine's shutdown must not release).
+bool sdlHeld = false;
+
 bool ensureSdlAudio() {
-  if (SDL_WasInit(SDL_INIT_AUDIO)) return true;
+  if (sdlHeld) return true;
   // The program ends on SIGINT and SIGTERM itself; SDL would turn them into an event that
   // nobody reads.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  sdlHeld = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  return sdlHeld;
 }
 
 // ---- the sound server, through libpulse ----------------------------------------------------
@@ -269,7 +274,9 @@ bool raiseThreadPriority(int priority) {
 }
 
 void sdlAudioShutdown() {
-  if (SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (!sdlHeld) return;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  sdlHeld = false;
 }
 
 int sdlOutputCount() {
