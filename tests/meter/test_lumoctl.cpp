@@ -1,0 +1,267 @@
+// The meter control without sound: refusals and their error numbers, the layout and the
+// oscilloscope picture it draws, its stored properties, the Designer plugin, and a host that
+// drives it by name.
+#include <gtest/gtest.h>
+
+#include <QPluginLoader>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QtUiPlugin/QDesignerCustomWidgetInterface>
+#include <functional>
+
+#include "LumoCtl.h"
+#include "TestAudio.h"
+#include "modRender.h"
+
+namespace {
+
+struct Refusal {
+  const char* name;
+  std::function<void(LumoCtl&)> act;
+  uint32_t number;
+  const char* message;
+};
+
+class Refusals : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refusals, RaiseTheirNumberAndChangeNothing) {
+  LumoCtl meter;
+  QSignalSpy errors(&meter, &LumoCtl::Error);
+  QSignalSpy states(&meter, &LumoCtl::StateChanged);
+  GetParam().act(meter);
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_EQ(uint32_t(errors[0][0].toInt()), GetParam().number);
+  EXPECT_EQ(errors[0][1].toString(), GetParam().message);
+  EXPECT_EQ(meter.Quality(), LumoCtl::qc11S08);
+  EXPECT_EQ(meter.Style(), LumoCtl::scVU);
+  EXPECT_EQ(meter.Resolution(), LumoCtl::rcGood);
+  EXPECT_EQ(meter.State(), LumoCtl::scIdle);
+  EXPECT_TRUE(states.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Meter, Refusals,
+    ::testing::Values(Refusal{"StopVU", [](LumoCtl& m) { m.StopVU(); }, 0x80040001,
+                              "Control is not running"},
+                      Refusal{"StartRecording", [](LumoCtl& m) { m.StartRecording(3); }, 0x80040003,
+                              "Control can not record when is not running. Use StartVU first."},
+                      Refusal{"StopRecording", [](LumoCtl& m) { m.StopRecording(); }, 0x80040004,
+                              "Control is not saving. Use StartSave first"},
+                      Refusal{"StopPlaying", [](LumoCtl& m) { m.StopPlaying(); }, 0x80040006,
+                              "Control is not playing"},
+                      Refusal{"Quality3", [](LumoCtl& m) { m.setQuality(3); }, 0x80040007,
+                              "Quality setting out of range"},
+                      Refusal{"Quality4096", [](LumoCtl& m) { m.setQuality(4096); }, 0x80040007,
+                              "Quality setting out of range"},
+                      Refusal{"Style2", [](LumoCtl& m) { m.setStyle(2); }, 0x80040008,
+                              "Style setting out of range"},
+                      Refusal{"Resolution0", [](LumoCtl& m) { m.setResolution(0); }, 0x80040009,
+                              "Resolution setting out of range"},
+                      Refusal{"GetFileQualityWithoutFile", [](LumoCtl& m) { m.GetFileQuality(); },
+                              0x80040012, "No WAV file is loaded"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Meter, RefusedResolutionIsStillMarkedChanged) {
+  LumoCtl meter;
+  QSignalSpy changed(&meter, &LumoCtl::PropertyChanged);
+  meter.setResolution(-1);
+  ASSERT_EQ(changed.size(), 1);
+  EXPECT_EQ(changed[0][0].toString(), "Resolution");
+}
+
+TEST(Meter, DriverAndCalibrationOutOfRangeAreIgnoredSilently) {
+  LumoCtl meter;
+  QSignalSpy errors(&meter, &LumoCtl::Error);
+  const int driver = meter.SoundDriver();
+  for (int bad : {0, -1, meter.SoundDriversCount() + 1}) meter.setSoundDriver(bad);
+  EXPECT_EQ(meter.SoundDriver(), driver);
+  meter.setCalibration(2.5f);
+  for (float bad : {0.0f, -1.0f}) meter.setCalibration(bad);
+  EXPECT_EQ(meter.Calibration(), 2.5f);
+  EXPECT_TRUE(errors.isEmpty());
+  EXPECT_EQ(meter.SoundDriverName(0), "");
+  EXPECT_EQ(meter.SoundDriverDescription(meter.SoundDriversCount() + 1), "");
+  EXPECT_EQ(meter.SoundDriverType(0), 0);
+  EXPECT_EQ(meter.Version(), "2.0.8");
+}
+
+TEST(Meter, OrientationSwapsTheControlsSidesAndLaysTheRowsOut) {
+  LumoCtl meter;
+  meter.resize(40, 165);
+  meter.setOrientation(LumoCtl::ocHorizontal);
+  EXPECT_EQ(meter.size(), QSize(165, 40));
+  meter.setOrientation(LumoCtl::ocHorizontal);  // the same again: no swap
+  EXPECT_EQ(meter.size(), QSize(165, 40));
+  meter.setOrientation(LumoCtl::ocVertical);
+  EXPECT_EQ(meter.size(), QSize(40, 165));
+}
+
+// LED geometry: round(165 / 32 − 1) = 4 pixels plus a one-pixel gap per LED, rows of half the
+// width (or height), the first LED at the bottom (vertical) or the left (horizontal).
+TEST(Meter, LedRowsInBothOrientations) {
+  const auto v = lumo::layoutLeds(40, 165, 32, LumoCtl::ocVertical);
+  ASSERT_EQ(v.vuL.size(), 32u);
+  EXPECT_EQ(v.vuL[31], QRect(0, 0, 20, 4));
+  EXPECT_EQ(v.vuL[0], QRect(0, 155, 20, 4));
+  EXPECT_EQ(v.vuR[0], QRect(20, 155, 20, 4));
+  const auto h = lumo::layoutLeds(165, 41, 32, LumoCtl::ocHorizontal);
+  EXPECT_EQ(h.vuL[0], QRect(0, 0, 4, 20));
+  EXPECT_EQ(h.vuL[31], QRect(155, 0, 4, 20));
+  EXPECT_EQ(h.vuR[31], QRect(155, 21, 4, 20));
+  EXPECT_TRUE(lumo::layoutLeds(40, 165, 0, LumoCtl::ocVertical).vuL.empty());
+}
+
+struct ColourSplit {
+  int leds, green, yellow, red;
+};
+class ColourTables : public ::testing::TestWithParam<ColourSplit> {};
+
+TEST_P(ColourTables, GreenYellowRedFromTheBottom) {
+  const lumo::MeterColours c;
+  const auto t = lumo::buildColourTables(GetParam().leds, c);
+  ASSERT_EQ(int(t.on.size()), GetParam().leds);
+  const QColor green(0, 255, 0), yellow(255, 255, 0), red(255, 0, 0);
+  int i = 0;
+  const std::initializer_list<std::pair<QColor, int>> bands = {
+      {green, GetParam().green}, {yellow, GetParam().yellow}, {red, GetParam().red}};
+  for (const auto& [colour, count] : bands)
+    for (int n = 0; n < count; ++n, ++i) EXPECT_EQ(t.on[size_t(i)], colour) << "LED " << i;
+  EXPECT_EQ(t.off[0], QColor(0, 128, 0));
+  EXPECT_EQ(t.off[size_t(GetParam().leds - 1)], QColor(128, 0, 0));
+  EXPECT_EQ(t.traceLeft, green);
+  EXPECT_EQ(t.traceRight, yellow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Meter, ColourTables,
+                         ::testing::Values(ColourSplit{32, 17, 9, 6}, ColourSplit{10, 6, 3, 1}));
+
+TEST(Meter, BackgroundColourResolvesTheButtonFaceAndRgbValues) {
+  QPalette palette;
+  palette.setColor(QPalette::Button, QColor(1, 2, 3));
+  EXPECT_EQ(lumo::oleColour(0x8000000F, palette), QColor(1, 2, 3));
+  EXPECT_EQ(lumo::oleColour(0x123456, palette), QColor(0x56, 0x34, 0x12));
+}
+
+// The oscilloscope picture is the stereo background (lines at a quarter, half and three
+// quarters of the height) for a stereo quality, the mono one (the middle line only) else.
+TEST(Meter, OscilloscopeBackgroundFollowsTheQuality) {
+  LumoCtl meter;
+  meter.resize(320, 200);
+  meter.setStyle(LumoCtl::scOsc);
+  auto* picOsc = meter.findChild<QWidget*>("picOsc");
+  ASSERT_TRUE(picOsc);
+  const QColor grey(128, 128, 128);
+  meter.setQuality(LumoCtl::qc44S16);
+  meter.show();
+  EXPECT_TRUE(picOsc->isVisible());
+  QImage img = picOsc->grab().toImage();
+  EXPECT_EQ(img.pixelColor(160, 50), grey);
+  EXPECT_EQ(img.pixelColor(160, 100), grey);
+  meter.setQuality(LumoCtl::qc44M16);
+  img = picOsc->grab().toImage();
+  EXPECT_EQ(img.pixelColor(160, 50), QColor(Qt::black));
+  EXPECT_EQ(img.pixelColor(160, 100), grey);
+  meter.setStyle(LumoCtl::scVU);
+  EXPECT_FALSE(picOsc->isVisible());
+}
+
+TEST(Meter, PropertiesRoundTripAndDefaultsAreNotStored) {
+  testaudio::TempDir dir;
+  QSettings settings(QString::fromStdString((dir / "bag.ini").string()), QSettings::IniFormat);
+  LumoSettingsBag bag(settings, "lumo1");
+  LumoCtl a;
+  a.setCalibration(2.5f);
+  a.setOrientation(LumoCtl::ocHorizontal);
+  a.setQuality(LumoCtl::qc44S16);
+  a.setStyle(LumoCtl::scOsc);
+  a.setFileName("take.wav");
+  a.setResolution(LumoCtl::rcLow);
+  a.setBackground("back.png");
+  a.setRedOFF(1);
+  a.setRedON(2);
+  a.setGreenOFF(3);
+  a.setGreenON(4);
+  a.setYellowOFF(5);
+  a.setYellowON(6);
+  a.setEnableRendering(false);
+  a.setNumVUs(10);
+  a.setBackgroundColor(0x123456);
+  a.WriteProperties(bag);
+  settings.sync();
+  settings.beginGroup("lumo1");
+  EXPECT_EQ(settings.childKeys().size(), 16);
+  settings.endGroup();
+
+  LumoCtl b;
+  b.ReadProperties(bag);
+  for (const char* name : {"Calibration", "Orientation", "Quality", "Style", "FileName",
+                           "Resolution", "Background", "RedOFF", "RedON", "GreenOFF", "GreenON",
+                           "YellowOFF", "YellowON", "EnableRendering", "NumVUs", "BackgroundColor"})
+    EXPECT_EQ(b.property(name), a.property(name)) << name;
+
+  // A control at its defaults removes every stored value, and reads back as a new one.
+  LumoCtl fresh;
+  fresh.WriteProperties(bag);
+  settings.beginGroup("lumo1");
+  EXPECT_TRUE(settings.childKeys().isEmpty());
+  settings.endGroup();
+  b.ReadProperties(bag);
+  EXPECT_EQ(b.NumVUs(), 32);
+  EXPECT_EQ(b.Quality(), LumoCtl::qc11S08);
+  EXPECT_EQ(b.Resolution(), LumoCtl::rcGood);
+  EXPECT_EQ(b.BackgroundColor(), 0x8000000FLL);
+  EXPECT_TRUE(b.EnableRendering());
+}
+
+TEST(Meter, DesignerPluginCreatesTheControl) {
+  QPluginLoader loader(LUMO_DESIGNER_PLUGIN);
+  auto* plugin = qobject_cast<QDesignerCustomWidgetInterface*>(loader.instance());
+  ASSERT_TRUE(plugin) << loader.errorString().toStdString();
+  EXPECT_EQ(plugin->name(), "LumoCtl");
+  EXPECT_EQ(plugin->group(), "LumoMeter");
+  EXPECT_TRUE(plugin->domXml().contains("class=\"LumoCtl\""));
+  std::unique_ptr<QWidget> w(plugin->createWidget(nullptr));
+  EXPECT_TRUE(qobject_cast<LumoCtl*>(w.get()));
+}
+
+TEST(Meter, HostDrivesItByName) {
+  LumoCtl meter;
+  QObject* host = &meter;
+  QSignalSpy errors(&meter, &LumoCtl::Error);
+  QSignalSpy changed(&meter, &LumoCtl::PropertyChanged);
+  EXPECT_TRUE(host->setProperty("Quality", 2048));
+  EXPECT_EQ(meter.Quality(), 2048);
+  EXPECT_EQ(changed.value(0).value(0).toString(), "Quality");
+  EXPECT_EQ(host->property("Version").toString(), "2.0.8");
+  EXPECT_TRUE(QMetaObject::invokeMethod(host, "StopVU"));
+  EXPECT_TRUE(QMetaObject::invokeMethod(host, "StartRecording", Q_ARG(int, 5)));
+  ASSERT_EQ(errors.size(), 2);
+  EXPECT_EQ(uint32_t(errors[0][0].toInt()), 0x80040001u);
+  EXPECT_EQ(uint32_t(errors[1][0].toInt()), 0x80040003u);
+  QVector<float> full;
+  EXPECT_TRUE(QMetaObject::invokeMethod(host, "SavedTime", Q_RETURN_ARG(QVector<float>, full),
+                                        Q_ARG(int, LumoCtl::rtfcFull)));
+  EXPECT_EQ(full.size(), 3);
+}
+
+struct TimeCase {
+  double seconds;
+  int format;
+  QVector<float> expected;
+};
+class SavedTime : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(SavedTime, FromTheBytesOfTheCaptureFormat) {
+  const lumo::WaveFormat f{1, 2, 44100, 176400, 4, 16, 0};
+  EXPECT_EQ(lumo::SavedTimeOf(GetParam().seconds * 176400, f, GetParam().format),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Meter, SavedTime,
+                         ::testing::Values(TimeCase{3725.4, LumoCtl::rtfcFull, {5, 2, 1}},
+                                           TimeCase{59.6, LumoCtl::rtfcFull, {0, 1, 0}},
+                                           TimeCase{3599.6, LumoCtl::rtfcFull, {0, 0, 1}},
+                                           TimeCase{2.5, LumoCtl::rtfcSimple, {2.5f}},
+                                           TimeCase{2.5, 2, {}}));
+
+}  // namespace

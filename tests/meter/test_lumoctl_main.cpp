@@ -1,0 +1,16 @@
+// main() of the meter control's tests: off screen, and with SDL's paced silent driver except in
+// the test program built to play through the sound server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#ifndef ORIVELR_TEST_REAL_SOUND
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+#endif
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
