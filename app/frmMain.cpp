@@ -143,6 +143,12 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   Slider1 = ui_->Slider1;
   HScroll3 = ui_->HScroll3;
   List3 = ui_->List3;
+  lumo1 = ui_->lumo1;
+  picanalogl = ui_->picanalogl;
+  picanalogr = ui_->picanalogr;
+  hsCalibration = ui_->hsCalibration;
+  lblFactor = ui_->lblFactor;
+  vmet = ui_->vmet;
   for (int i = 0; i < 16; ++i) {
     Slider2[size_t(i)] = findChild<QSlider*>(QString("Slider2_%1").arg(i));
     Check1[size_t(i)] = findChild<QToolButton*>(QString("Check1_%1").arg(i));
@@ -190,6 +196,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   Timer1.setInterval(10);
   connectHandlers();
   connectMidiHandlers();
+  connectMeterHandlers();
   initialised_ = Form_Initialize();
 }
 
@@ -270,6 +277,7 @@ bool frmMain::Form_Load() {
     const QRect r = screen->availableGeometry();
     move(r.x() + r.width() / 2 - width() / 2, r.y() + r.height() / 2 - height() / 2);
   }
+  vmet->setChecked(true);
   Meff->setEnabled(false);
   app::clearPicture(Picture3);
   Initialize();
@@ -283,6 +291,8 @@ bool frmMain::Form_Load() {
     Check1[size_t(i)]->setEnabled(false);
     Option1[size_t(i)]->setEnabled(false);
   }
+  meterSetup();
+  calibrationFactor = 2.5f;
   try {
     Timer2.stop();
     Timer3.stop();
@@ -292,6 +302,7 @@ bool frmMain::Form_Load() {
     audioSong = false;
     freeRecording = false;
     vslidertempo->setValue(64);
+    lumo1->setSoundDriver(3);
     Slider1->setValue(50);
     if (qEnvironmentVariableIsSet("ORIVELR_TEST_LOAD_ERROR"))  // lets a test reach the handler
       throw LoadError(qEnvironmentVariableIntValue("ORIVELR_TEST_LOAD_ERROR"), "test error");

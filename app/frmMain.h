@@ -9,10 +9,13 @@
 #include <memory>
 
 #include "AudioPlayer.h"
+#include "NeedleMeter.h"
 #include "MidiPlayer.h"
 #include "Patches.h"
 #include "Services.h"
 
+class LumoCtl;
+class NeedlePicture;
 class QAction;
 class QCheckBox;
 class QGroupBox;
@@ -80,6 +83,13 @@ class frmMain : public QMainWindow {
   std::array<QToolButton*, 16> Check1;
   std::array<QToolButton*, 16> Option1;
   QListWidget* List3;
+  // the level meter
+  LumoCtl* lumo1;
+  NeedlePicture* picanalogl;
+  NeedlePicture* picanalogr;
+  QSlider* hsCalibration;
+  QLabel* lblFactor;
+  QAction* vmet;
   QTimer Timer;
   QTimer tmrPlaybackPosition;
   QTimer Timer1;
@@ -106,6 +116,10 @@ class frmMain : public QMainWindow {
   std::unique_ptr<player::PlayerControls> controls;
   std::unique_ptr<player::AudioPlayer> player;
   bool audioPlaying = false;  // a song started by Cmdplw is playing
+  // the needle meters: the calibration factor and the last shown values of each needle
+  float calibrationFactor = 2.5f;
+  needle::NeedleSmoother needleLeft;
+  needle::NeedleSmoother needleRight;
 
   // ---- handlers and procedures
   void menuwave_Click();
@@ -158,6 +172,12 @@ class frmMain : public QMainWindow {
   void List3_Click();
   void Error_(const QString& message);
 
+  // the level meter
+  void meterSetup();
+  void vmet_Click();
+  void hsCalibration_Change();
+  void lumo1_PeakValues(const QByteArray& Values, int FromPos, int ToPos);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -166,6 +186,7 @@ class frmMain : public QMainWindow {
   void Form_Unload();
   void connectHandlers();
   void connectMidiHandlers();
+  void connectMeterHandlers();
   // The activity light: white, or the program's dark olive &H4040 (blue-green-red order).
   static constexpr QRgb kLightOff = 0xFFFFFF;
   static constexpr QRgb kLightOn = 0x404000;

@@ -11,8 +11,11 @@ add_executable(test_window_sound ${CMAKE_CURRENT_SOURCE_DIR}/app/test_window_sou
                                  ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
 target_include_directories(test_window_sound PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_window_sound PRIVATE app testsupport Qt6::Test GTest::gtest)
+# Its main() leaves SDL on the sound server (an ENVIRONMENT list of gtest_discover_tests
+# keeps only its first entry, so this is a definition, not a variable).
+target_compile_definitions(test_window_sound PRIVATE ORIVELR_TEST_REAL_SOUND)
 gtest_discover_tests(test_window_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server
-                     ENVIRONMENT "ORIVELR_TEST_REAL_SOUND=1;${ORIVELR_TEST_ENV}")
+                     ENVIRONMENT ${ORIVELR_TEST_ENV})
 
 add_executable(test_frmMain_midi ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain_midi.cpp
                                  ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
@@ -27,3 +30,8 @@ target_compile_definitions(test_signals PRIVATE ORIVELR_APP="$<TARGET_FILE:orive
                                                 ORIVELR_CLI="$<TARGET_FILE:orivelR-cli>")
 add_dependencies(test_signals orivelR orivelR-cli)
 gtest_discover_tests(test_signals PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})
+
+# The needle meters' maths.
+add_executable(test_needle_meter ${CMAKE_CURRENT_SOURCE_DIR}/app/test_needle_meter.cpp)
+target_link_libraries(test_needle_meter PRIVATE app GTest::gtest_main)
+gtest_discover_tests(test_needle_meter)

@@ -1,5 +1,5 @@
-// main() of the window tests: off screen, and with SDL's paced silent driver unless a test
-// asks for the sound server.
+// main() of the window tests: off screen, and with SDL's paced silent driver except in the
+// test programs built to play through the sound server.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +7,9 @@
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  if (!std::getenv("ORIVELR_TEST_REAL_SOUND")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+#ifndef ORIVELR_TEST_REAL_SOUND
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+#endif
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

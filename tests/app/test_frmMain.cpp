@@ -21,6 +21,7 @@
 
 #include "AppTestSupport.h"
 #include "Form2.h"
+#include "LumoCtl.h"
 #include "Seconds2HMS.h"
 #include "TestAudio.h"
 #include "WorkFolder.h"
@@ -215,6 +216,26 @@ TEST_F(Window, ControlsStartAsDesigned) {
   EXPECT_EQ(w->menuwave->text(), "&Open Wave Mp3 File");
   EXPECT_EQ(w->MnuExit->text(), "E&xit");
   EXPECT_EQ(w->MnuFile->title(), "&File");
+  delete w;
+}
+
+TEST_F(Window, MeterRunsFromTheStartAndVmeterSwitchesItOffForGood) {
+  frmMain* w = accept();
+  EXPECT_EQ(w->vmet->text(), "Vmeter");
+  EXPECT_TRUE(w->vmet->isChecked());
+  EXPECT_EQ(w->lumo1->State(), LumoCtl::scRunning);
+  EXPECT_EQ(w->lumo1->Quality(), LumoCtl::qc44S16);
+  EXPECT_EQ(w->lumo1->Resolution(), LumoCtl::rcBest);
+  EXPECT_FLOAT_EQ(w->lumo1->Calibration(), 3.5f);
+  w->hsCalibration->setValue(12);
+  w->hsCalibration->setValue(35);
+  EXPECT_FLOAT_EQ(w->lumo1->Calibration(), 3.5f);
+  EXPECT_FLOAT_EQ(w->calibrationFactor, 3.5f);
+  EXPECT_EQ(w->lblFactor->text(), "(x3.5)");
+  w->vmet->trigger();
+  EXPECT_FALSE(w->vmet->isChecked());
+  EXPECT_FALSE(w->vmet->isEnabled());
+  EXPECT_EQ(w->lumo1->State(), LumoCtl::scIdle);
   delete w;
 }
 

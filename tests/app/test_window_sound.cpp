@@ -1,6 +1,6 @@
 // The main window through the real sound server: the remover checked while a song plays takes
 // the centre away at once, and songs that played to their end play again, as heard on the
-// sink's monitor.
+// sink's monitor; the needle meters follow a voice sung into the virtual microphone.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -16,6 +16,8 @@
 #include "AppTestSupport.h"
 #include "Device.h"
 #include "Form2.h"
+#include "LumoCtl.h"
+#include "MicFeed.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
 #include "TestAudio.h"
@@ -184,6 +186,36 @@ TEST(WindowSound, SongsThatEndedPlayAgain) {
     EXPECT_EQ(w->midiPlayer->lyrics.lyricEvents.size() > 1, lyrics) << name;
     EXPECT_TRUE(w->Cmd_Stop->isEnabled()) << name;
     QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
+  }
+  delete w;
+  unsetenv("ORIVELR_HOME");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowSound, MeterNeedlesFollowTheMicrophoneAndRestInSilence) {
+  REQUIRE_SERVER();
+  testaudio::TempDir home;
+  setenv("ORIVELR_HOME", home.path().c_str(), 1);
+  apptest::InstalledServices s;
+  Form2 warning;
+  frmMain* w = accept(warning);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->lumo1->State(), LumoCtl::scRunning);
+  EXPECT_EQ(w->lumo1->SoundDriverName(w->lumo1->DefaultSoundDriver()), "KaraMic");
+  {
+    testaudio::MicFeed voice(440, 0.5f);
+    // Half scale × 2.5 is past the needles' full scale.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w->picanalogl->shown() >= 70 && w->picanalogr->shown() >= 70; }, 5000))
+        << w->picanalogl->shown() << " " << w->picanalogr->shown();
+    voice.setAmplitude(0);
+    // Silence is 18; coming down, the smoothing's rounding holds the needles at 20.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w->picanalogl->shown() <= 20 && w->picanalogr->shown() <= 20; }, 5000))
+        << w->picanalogl->shown() << " " << w->picanalogr->shown();
   }
   delete w;
   unsetenv("ORIVELR_HOME");
