@@ -199,6 +199,9 @@ class LumoCtlPrivate {
   qint64 BackgroundColor = kButtonFace;
   QString FileQualityCode;
   int32_t lastReportedError = 0;
+  // The Values of PeakValues, kept from one update to the next so that its memory is reused
+  // (a host that keeps an update's array gets its own copy on the next one).
+  QByteArray values;
   int32_t playRemaining = 0;
   int32_t playDecrement = 0;
   std::vector<lumo::DriverEntry> drivers;
@@ -391,6 +394,12 @@ class LumoCtlPrivate {
     return ComputeLevels(Source::Work, qualityCode(), FromPos, ToPos, !EnableRendering);
   }
 
+  const QByteArray& valuesOf(const std::vector<uint8_t>& bytes) {
+    values.resize(qsizetype(bytes.size()));  // detaches first when a host still holds it
+    if (!bytes.empty()) std::memcpy(values.data(), bytes.data(), bytes.size());
+    return values;
+  }
+
   void captureNotification(int32_t eventid) {
     auto& table = eng().CaptureNotifyTable;
     if (table.size() < 67) return;
@@ -408,9 +417,7 @@ class LumoCtlPrivate {
         case Metered::Done: {
           lastReportedError = 0;
           const auto& work = eng().workArray;
-          emit q->PeakValues(
-              QByteArray(reinterpret_cast<const char*>(work.data()), qsizetype(work.size())),
-              FromPos, ToPos);
+          emit q->PeakValues(valuesOf(work), FromPos, ToPos);
           break;
         }
         case Metered::Failed:
@@ -493,9 +500,7 @@ class LumoCtlPrivate {
     monitor.resize(size_t(std::max(block, 0)));
     readLooping(*buffer, uint32_t(std::max(play, 0)), uint32_t(monitor.size()), monitor.data());
     ComputeLevels(Source::Monitor, FileQualityCode.toStdString(), 0, block, !EnableRendering);
-    emit q->PeakValues(
-        QByteArray(reinterpret_cast<const char*>(monitor.data()), qsizetype(monitor.size())), 0,
-        block);
+    emit q->PeakValues(valuesOf(monitor), 0, block);
   }
 
   // ---- start and stop
