@@ -13,7 +13,10 @@ constexpr int kRecordSeconds = 5;
 
 DemoWindow::DemoWindow(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::DemoWindow>()) {
   ui_->setupUi(this);
+  // Every update is logged: keep the last few thousand lines.
+  ui_->txtLog->setMaximumBlockCount(2000);
   LumoCtl* m = ui_->lumo1;
+  m->setQuality(LumoCtl::qc44S16);
   fillDevices();
   ui_->cboStyle->setCurrentIndex(m->Style());
   ui_->cboOrientation->setCurrentIndex(m->Orientation());
