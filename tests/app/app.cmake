@@ -1,14 +1,14 @@
 # The windows, off screen.
 include(GoogleTest)
 add_executable(test_frmMain ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+                            ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
 target_include_directories(test_frmMain PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_frmMain PRIVATE app testsupport Qt6::Test GTest::gtest)
 gtest_discover_tests(test_frmMain PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})
 
 # The window through the private sound server of ./test.sh.
 add_executable(test_window_sound ${CMAKE_CURRENT_SOURCE_DIR}/app/test_window_sound.cpp
-                                 ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
 target_include_directories(test_window_sound PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_window_sound PRIVATE app testsupport Qt6::Test GTest::gtest)
 # Its main() leaves SDL on the sound server (an ENVIRONMENT list of gtest_discover_tests
@@ -18,7 +18,7 @@ gtest_discover_tests(test_window_sound PROPERTIES LABELS sound RESOURCE_LOCK sou
                      ENVIRONMENT ${ORIVELR_TEST_ENV})
 
 add_executable(test_frmMain_midi ${CMAKE_CURRENT_SOURCE_DIR}/app/test_frmMain_midi.cpp
-                                 ${CMAKE_CURRENT_SOURCE_DIR}/app/app_test_main.cpp)
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
 target_include_directories(test_frmMain_midi PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
 target_link_libraries(test_frmMain_midi PRIVATE app testsupport Qt6::Test GTest::gtest)
 gtest_discover_tests(test_frmMain_midi PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})

@@ -20,16 +20,13 @@
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
+#include "SoundServer.h"
 #include "TestAudio.h"
 #include "frmMain.h"
 
 using testaudio::Audio;
 
 namespace {
-
-bool serverUp() {
-  return testaudio::run("pactl info > /dev/null 2>&1") == 0;
-}
 
 // Amplitude of `hz` in a Hann-windowed stretch of one channel centred on `at`.
 double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
@@ -53,14 +50,8 @@ frmMain* accept(Form2& warning) {
   return warning.mainWindow();
 }
 
-#define REQUIRE_SERVER()                                                       \
-  if (!serverUp()) {                                                           \
-    if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
-    GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
-  }
-
 TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::TempDir home;
   setenv("ORIVELR_HOME", home.path().c_str(), 1);
   apptest::InstalledServices s;
@@ -132,7 +123,7 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
 // A WAV, a .kar and a .mid each played to its end, then played again with the same button:
 // the second play is heard, and in between the player is back in its stopped state.
 TEST(WindowSound, SongsThatEndedPlayAgain) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::TempDir home;
   setenv("ORIVELR_HOME", home.path().c_str(), 1);
   apptest::InstalledServices s;
@@ -196,7 +187,7 @@ TEST(WindowSound, SongsThatEndedPlayAgain) {
 namespace {
 
 TEST(WindowSound, MeterNeedlesFollowTheMicrophoneAndRestInSilence) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::TempDir home;
   setenv("ORIVELR_HOME", home.path().c_str(), 1);
   apptest::InstalledServices s;

@@ -5,7 +5,7 @@ find_package(Qt6 REQUIRED COMPONENTS UiPlugin)
 
 add_executable(test_lumoctl ${CMAKE_CURRENT_SOURCE_DIR}/meter/test_lumoctl.cpp
                             ${CMAKE_CURRENT_SOURCE_DIR}/meter/test_render.cpp
-                            ${CMAKE_CURRENT_SOURCE_DIR}/meter/test_lumoctl_main.cpp)
+                            ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
 target_include_directories(test_lumoctl PRIVATE ${PROJECT_SOURCE_DIR}/meter)
 target_link_libraries(test_lumoctl PRIVATE LumoMeter testsupport Qt6::Test Qt6::UiPlugin
                       GTest::gtest)
@@ -15,7 +15,7 @@ add_dependencies(test_lumoctl LumoMeterDesigner)
 gtest_discover_tests(test_lumoctl PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})
 
 add_executable(test_lumoctl_sound ${CMAKE_CURRENT_SOURCE_DIR}/meter/test_lumoctl_sound.cpp
-                                  ${CMAKE_CURRENT_SOURCE_DIR}/meter/test_lumoctl_main.cpp)
+                                  ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
 target_include_directories(test_lumoctl_sound PRIVATE ${PROJECT_SOURCE_DIR}/meter)
 target_link_libraries(test_lumoctl_sound PRIVATE LumoMeter testsupport Qt6::Test GTest::gtest)
 # Its main() leaves SDL on the sound server (an ENVIRONMENT list of gtest_discover_tests

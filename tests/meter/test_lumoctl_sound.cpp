@@ -15,6 +15,7 @@
 #include "LumoCtl.h"
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
+#include "SoundServer.h"
 #include "TestAudio.h"
 #include "modRender.h"
 
@@ -22,16 +23,6 @@ using testaudio::Audio;
 using testaudio::MicFeed;
 
 namespace {
-
-bool serverUp() {
-  return testaudio::run("pactl info > /dev/null 2>&1") == 0;
-}
-
-#define REQUIRE_SERVER()                                                       \
-  if (!serverUp()) {                                                           \
-    if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
-    GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
-  }
 
 // Whether LED i of a row shows its ON colour (the default colours: green up to LED 16).
 bool lit(LumoCtl& meter, bool right, int i) {
@@ -71,7 +62,7 @@ struct Meter {
 };
 
 TEST(MeterSound, ToneLightsTheLedsAndSilencePutsThemOut) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   MicFeed feed(440, 0.5f);
   Meter m(LumoCtl::qc44S16);
   QSignalSpy peaks(&m.ctl, &LumoCtl::PeakValues);
@@ -91,7 +82,7 @@ TEST(MeterSound, ToneLightsTheLedsAndSilencePutsThemOut) {
 }
 
 TEST(MeterSound, RecordingHoldsWhatWasSung) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::TempDir dir;
   MicFeed feed(440, 0.5f);
   Meter m(LumoCtl::qc11M08);
@@ -124,7 +115,7 @@ TEST(MeterSound, RecordingHoldsWhatWasSung) {
 }
 
 TEST(MeterSound, RecordRefusalsAndStopVUWhileRecording) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::TempDir dir;
   Meter m(LumoCtl::qc11M08);
   QSignalSpy saved(&m.ctl, &LumoCtl::SavedBytes);
@@ -166,7 +157,7 @@ TEST(MeterSound, RecordRefusalsAndStopVUWhileRecording) {
 // A twelve-second file plays to its last second and ends by itself, also while the meter
 // captures at the same time.
 TEST(MeterSound, PlaybackReachesTheOutputWholeAndEndsByItself) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
   testaudio::TempDir dir;
   const auto song = dir / "song.wav";
@@ -223,7 +214,7 @@ TEST(MeterSound, PlaybackReachesTheOutputWholeAndEndsByItself) {
 // A looped one-second file (a whole number of cycles) plays on without a gap at the seams
 // until it is stopped.
 TEST(MeterSound, LoopedPlaybackHasNoGaps) {
-  REQUIRE_SERVER();
+  REQUIRE_SOUND_SERVER();
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
   testaudio::TempDir dir;
   const auto song = dir / "loop.wav";

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "MonitorRecorder.h"
+#include "SoundServer.h"
 #include "TestAudio.h"
 
 using testaudio::Audio;
@@ -18,18 +19,6 @@ const std::string kCli = ORIVELR_CLI;
 std::string q(const std::filesystem::path& p) {
   return "'" + p.string() + "'";
 }
-
-// Tests that need the sound server fail in CI when it is missing; elsewhere they skip.
-bool serverUp() {
-  return testaudio::run("pactl info > /dev/null 2>&1") == 0;
-}
-#define REQUIRE_SOUND_SERVER()                                                   \
-  do {                                                                           \
-    if (!serverUp()) {                                                           \
-      if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
-      GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
-    }                                                                            \
-  } while (0)
 
 // Records the default sink's monitor while `command` runs, and the tenth of a second of
 // recording that follows it (the player has drained its output by the time it ends).

@@ -1,5 +1,5 @@
-// main() of the meter control's tests: off screen, and with SDL's paced silent driver except in
-// the test program built to play through the sound server.
+// main() of the tests with windows: off screen, and with SDL's paced silent driver except in
+// the test programs built to play through the sound server (ORIVELR_TEST_REAL_SOUND).
 #include <gtest/gtest.h>
 
 #include <QApplication>

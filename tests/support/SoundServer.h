@@ -1,0 +1,25 @@
+// For the tests that play through the private sound server of ./test.sh: they fail in CI when
+// it is missing and skip elsewhere.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "TestAudio.h"
+
+namespace testaudio {
+
+inline bool serverUp() {
+  return run("pactl info > /dev/null 2>&1") == 0;
+}
+
+}  // namespace testaudio
+
+#define REQUIRE_SOUND_SERVER()                                                   \
+  do {                                                                           \
+    if (!testaudio::serverUp()) {                                                \
+      if (std::getenv("CI")) FAIL() << "no sound server (./test.sh starts one)"; \
+      GTEST_SKIP() << "no sound server: run through ./test.sh";                  \
+    }                                                                            \
+  } while (0)
