@@ -66,7 +66,7 @@ class QtFiles final : public FileDialogService {
  public:
   std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& r) override {
     QFileDialog dialog(parent, r.title);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(qtFilter(r.filter));
     QString suffix = r.defaultSuffix;

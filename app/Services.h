@@ -30,12 +30,13 @@ struct FileDialogRequest {
   QString title;
   QString filter;         // "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"
   QString defaultSuffix;  // ".mpl": given to a typed name without one
+  bool save = false;      // a save dialog: the name may be new, an existing file is confirmed
 };
 
 class FileDialogService {
  public:
   virtual ~FileDialogService() = default;
-  // The chosen path, or nothing when the user cancelled.
+  // The chosen path, or nothing when the user cancelled (open and save dialogs alike).
   virtual std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) = 0;
 };
 
