@@ -92,7 +92,7 @@ void Channel::applyCommand(const AttrCommand& c) {
   livePan.store(pan_, std::memory_order_relaxed);
 }
 
-bool Channel::render(float* out, int count, bool floatDsp) {
+bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) {
   pickUp();
   slideFinished = false;
   if (state.load(std::memory_order_relaxed) != BASS_ACTIVE_PLAYING || (!feed_ && !renderer))
@@ -165,7 +165,11 @@ bool Channel::render(float* out, int count, bool floatDsp) {
   auto toLevel = [](float p) { return DWORD(std::min(p, 1.0f) * 32768.0f); };
   level.store(toLevel(peakL) | (toLevel(peakR) << 16), std::memory_order_relaxed);
 
-  mix(out, int(std::min<int64_t>(count, fifoFrames_)));
+  const int mixed = int(std::min<int64_t>(count, fifoFrames_));
+  if (mixed > 0 && firstOutputFrame.load(std::memory_order_relaxed) < 0 &&
+      (!feed_ || feed_->ring.startFrame() == 0))
+    firstOutputFrame.store(outputFrame, std::memory_order_release);
+  mix(out, mixed);
 
   // Position as heard: what was read, less what still waits in the fifo and the resampler.
   double pending = double(fifoFrames_);

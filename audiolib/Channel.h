@@ -100,6 +100,8 @@ class Channel {
   std::atomic<bool> stalled{false};
   std::atomic<bool> ended{false};
   std::atomic<int64_t> position{0};  // frames, as rendered
+  // The device frame that carried the stream's first frame; -1 until it is mixed.
+  std::atomic<int64_t> firstOutputFrame{-1};
   std::atomic<DWORD> level{0};
   std::atomic<bool> sliding{false};
   std::atomic<float> liveVolume{1.0f};
@@ -109,7 +111,8 @@ class Channel {
   // ---- mixing thread
   // Adds this channel's next `count` device frames into `out` (stereo). Returns true when
   // the channel reached its end during this block.
-  bool render(float* out, int count, bool floatDsp);
+  // `outputFrame`: the device's frame at out[0].
+  bool render(float* out, int count, bool floatDsp, int64_t outputFrame);
   // Picks up hand-overs from the window thread (feed, attributes) without rendering.
   void pickUp();
 

@@ -185,14 +185,17 @@ class PulseOutput final : public OutputDevice {
         return;
       }
       me->render_(static_cast<float*>(data), int(n / (2 * sizeof(float))));
+      me->written_ += int64_t(n / (2 * sizeof(float)));
       if (pa_stream_write(s, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
       bytes -= n;
     }
     // What the listener hears lags the newest frame by the server's buffer and the sink.
     pa_usec_t usec = 0;
     int negative = 0;
-    if (pa_stream_get_latency(s, &usec, &negative) == 0 && !negative)
+    if (pa_stream_get_latency(s, &usec, &negative) == 0 && !negative) {
       me->latencyMs_.store(int(usec / 1000), std::memory_order_relaxed);
+      me->heard_.publish(me->written_, monotonicNs() + int64_t(usec) * 1000);
+    }
   }
 
   RenderFn render_;
@@ -201,6 +204,7 @@ class PulseOutput final : public OutputDevice {
   pa_stream* stream_ = nullptr;
   bool started_ = false;
   bool draining_ = false;  // under the loop's lock
+  int64_t written_ = 0;    // frames rendered into the stream, on the loop's thread
   int rate_ = 44100;
   std::atomic<int> latencyMs_{kServerBufferMs};
 };
@@ -243,13 +247,18 @@ class SdlOutput final : public OutputDevice {
  private:
   static void callback(void* self, Uint8* stream, int len) {
     auto* me = static_cast<SdlOutput*>(self);
-    me->render_(reinterpret_cast<float*>(stream), len / int(2 * sizeof(float)));
+    const int frames = len / int(2 * sizeof(float));
+    me->render_(reinterpret_cast<float*>(stream), frames);
+    me->written_ += frames;
+    // The block just made plays after the one queued before it.
+    me->heard_.publish(me->written_, monotonicNs() + 2 * 1'000'000'000LL * me->samples_ / me->rate_);
   }
 
   RenderFn render_;
   SDL_AudioDeviceID dev_ = 0;
   int rate_ = 44100;
   int samples_ = kSdlBlockFrames;
+  int64_t written_ = 0;  // on SDL's thread
 };
 
 // The system's default output goes to the sound server unless SDL_AUDIODRIVER names another

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "FrameClock.h"
+
 namespace audiolib {
 
 // Called on the device's own thread with a block of interleaved float stereo frames to fill.
@@ -20,6 +22,14 @@ class OutputDevice {
   // Milliseconds between a rendered block and the speakers, as the driver reports it.
   virtual int latencyMs() const = 0;
   virtual void stop() = 0;
+  // When output frame `frame` (counted from the device's first) reaches the listener, on the
+  // monotonic clock; false until the device has played its first period.
+  bool frameHeardNs(int64_t frame, int64_t* ns) const {
+    return heard_.timeOf(frame, sampleRate(), ns);
+  }
+
+ protected:
+  FrameClock heard_;
 };
 
 // Times the sound server found the engine's output stream empty since the program started

@@ -296,17 +296,19 @@ void Engine::render(float* out, int frames) {
     epoch_.fetch_add(1, std::memory_order_seq_cst);
     commitStarts();
     std::memset(out, 0, size_t(n) * 2 * sizeof(float));
+    const int64_t mixed = mixed_.load(std::memory_order_relaxed);
     const bool fdsp = floatDsp.load(std::memory_order_relaxed);
     for (int s = 1; s < kMaxSlots; ++s) {
       Channel* c = slots_[size_t(s)].load(std::memory_order_seq_cst);
       if (!c || c->decodeOnly()) continue;
-      if (c->render(out, n, fdsp)) events_.push({BASS_SYNC_END, c->handle});
+      if (c->render(out, n, fdsp, mixed)) events_.push({BASS_SYNC_END, c->handle});
       if (c->slideFinished) events_.push({BASS_SYNC_SLIDE, c->handle});
     }
     const int vol = masterVolume.load(std::memory_order_relaxed);
     if (vol != 100)
       for (int i = 0; i < 2 * n; ++i) out[i] *= float(vol) / 100.0f;
     limiter.process(out, n);
+    mixed_.store(mixed + n, std::memory_order_relaxed);
     epoch_.fetch_add(1, std::memory_order_acq_rel);
     out += 2 * n;
     frames -= n;
@@ -353,6 +355,7 @@ void Engine::dispatchEvents() {
 }
 
 bool Engine::start(int deviceIndex, int rate_, int* error) {
+  mixed_.store(0);
   rate = rate_;
   device = deviceIndex;
   limiter.prepare(rate_);  // before any mixer runs; the devices play at the rate asked for
@@ -401,6 +404,17 @@ void Engine::workerLoop() {
     std::unique_lock lk(wakeMutex_);
     wake_.wait_for(lk, std::chrono::milliseconds(5));
   }
+}
+
+bool streamFrameHeardNs(DWORD handle, int64_t frame, int64_t* ns) {
+  Engine& e = Engine::get();
+  std::lock_guard lock(e.mutex);
+  Channel* c = e.find(handle);
+  if (!c || !e.output) return false;
+  const int64_t first = c->firstOutputFrame.load(std::memory_order_acquire);
+  if (first < 0) return false;
+  const int64_t at = first + int64_t(double(frame) * e.rate / std::max(1, int(c->rate)));
+  return e.output->frameHeardNs(at, ns);
 }
 
 }  // namespace audiolib

@@ -103,6 +103,9 @@ class Engine {
   // Mixing thread (or the caller of BASS_MixGetData on device 0).
   void render(float* out, int frames);
 
+  // Frames the mixer has made since the device started (the device's frame count).
+  int64_t mixedFrames() const { return mixed_.load(std::memory_order_relaxed); }
+
   std::atomic<bool> floatDsp{false};
   std::atomic<int> masterVolume{100};
   PeakLimiter limiter;  // the mixing thread's, after the master volume
@@ -114,6 +117,7 @@ class Engine {
   void workerLoop();
   void commitStarts();
 
+  std::atomic<int64_t> mixed_{0};
   std::array<std::atomic<Channel*>, kMaxSlots> slots_{};
   std::array<std::unique_ptr<Channel>, kMaxSlots> owned_{};
   std::array<uint32_t, kMaxSlots> generation_{};
@@ -135,5 +139,10 @@ class Engine {
 
 // True on the thread that is rendering (inside DSP callbacks and effects).
 bool inRender();
+
+// When frame `frame` of stream `handle` (at the stream's own rate) reaches the listener, on
+// the monotonic clock: how a recording started beside the stream lines up with it. False
+// until the stream's first frame has been mixed, or when the device tells no time.
+bool streamFrameHeardNs(DWORD handle, int64_t frame, int64_t* ns);
 
 }  // namespace audiolib

@@ -260,6 +260,12 @@ bool MidiPerformance::InitAudio(const std::string& soundFont) {
   return true;
 }
 
+bool MidiPerformance::songStartHeardNs(int64_t* ns) const {
+  if (!renderer_) return false;
+  const int64_t start = renderer_->songStartFrame();
+  return start >= 0 && audiolib::streamFrameHeardNs(stream_, start, ns);
+}
+
 MidiSegmentState MidiPerformance::PlaySegmentEx(const MidiSegment& segment, int64_t) {
   MidiSegmentState state;
   if (!renderer_ || !segment.data_) return state;

@@ -157,6 +157,9 @@ class MidiPerformance {
   // Voices still sounding (a song's last notes ringing out after its end).
   bool IsSounding() const;
   HSTREAM stream() const { return stream_; }
+  // When the latest song's first frame reaches the listener, on the monotonic clock; false
+  // while unknown.
+  bool songStartHeardNs(int64_t* ns) const;
   // The synth, to read its state only when nothing renders (device 0 between two
   // BASS_MixGetData calls); null when closed.
   fluid_synth_t* synth() const;

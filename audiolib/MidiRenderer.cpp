@@ -162,6 +162,7 @@ void MidiRenderer::apply(const Command& c) {
       userVolume_.fill(false);
       song_ = c.song;
       songFrames_ = 0;
+      songStart_.store(synthesized_, std::memory_order_release);
       silenced_ = false;
       song_->goLive(&MidiRenderer::route, this);
       break;
@@ -306,6 +307,7 @@ int64_t MidiRenderer::synthesize(float* frames, int64_t count) {
     // The controlling thread has the synth (a sound bank is loading): silence this block.
     gate_.fetch_and(~kInside);
     std::memset(frames, 0, size_t(count) * 2 * sizeof(float));
+    synthesized_ += count;
     return count;
   }
   Command c;
@@ -336,6 +338,7 @@ int64_t MidiRenderer::synthesize(float* frames, int64_t count) {
     if (song_) songFrames_ += n;
     done += n;
   }
+  synthesized_ += count;
   if (silenced_) std::memset(frames, 0, size_t(count) * 2 * sizeof(float));
   if (song_) song_->publish(songFrames_);
   activeVoices_.store(fluid_synth_get_active_voice_count(synth_), std::memory_order_release);

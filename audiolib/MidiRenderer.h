@@ -90,6 +90,10 @@ class MidiRenderer {
   // Blocks the mixer found the ring short of frames (the synth thread fell behind).
   int64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
+  // The stream frame the latest song started on (frames of the stream from its first); -1
+  // before any song.
+  int64_t songStartFrame() const { return songStart_.load(std::memory_order_acquire); }
+
   // ---- mixing thread: writes `count` stereo frames; always all of them.
   int64_t render(float* frames, int64_t count);
 
@@ -135,7 +139,9 @@ class MidiRenderer {
   std::counting_semaphore<1 << 20> aheadWake_{0};
   std::atomic<int64_t> underruns_{0};
 
+  std::atomic<int64_t> songStart_{-1};
   // Mixing thread only.
+  int64_t synthesized_ = 0;  // frames made since the stream started
   MidiSong* song_ = nullptr;
   int64_t songFrames_ = 0;
   int blockPhase_ = 0;  // frames of the current 64-frame block already written

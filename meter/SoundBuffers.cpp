@@ -90,7 +90,9 @@ class DeviceRing {
     want.freq = int(format.samplesPerSec);
     want.format = format.bitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
     want.channels = uint8_t(format.channels);
-    want.samples = periodFrames(format.samplesPerSec);
+    // Capture hands over about every 10 ms (the meter's latency); playback keeps four such
+    // periods with the server, so that a busy machine does not make it run dry.
+    want.samples = uint16_t(periodFrames(format.samplesPerSec) * (capture ? 1 : 4));
     want.callback = callback;
     want.userdata = self;
     SDL_AudioSpec got{};
