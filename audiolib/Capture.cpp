@@ -8,9 +8,9 @@
 namespace audiolib {
 namespace {
 
-// The server hands over a fragment about every 10 ms; the ring holds 8 s, so that a reader
+// The server hands over a fragment about every 20 ms; the ring holds 8 s, so that a reader
 // writing to a slow disk never loses a frame.
-constexpr int kFragmentMs = 10;
+constexpr int kFragmentMs = 20;
 constexpr int kRingSeconds = 8;
 
 }  // namespace
@@ -62,7 +62,8 @@ struct CaptureDevice::Impl {
       }
       d.head_.store(head, std::memory_order_release);
       pa_stream_drop(s);
-      const int64_t captured = d.captured_.load(std::memory_order_relaxed) + int64_t(n / frameBytes);
+      const int64_t captured =
+          d.captured_.load(std::memory_order_relaxed) + int64_t(n / frameBytes);
       d.captured_.store(captured, std::memory_order_release);
       // The frame after the newest one read left the source `latency` ago.
       pa_usec_t usec = 0;
@@ -134,8 +135,7 @@ std::unique_ptr<CaptureDevice> CaptureDevice::open(const std::string& source, Ca
     pa_threaded_mainloop_wait(m.loop);
   pa_threaded_mainloop_unlock(m.loop);
   if (ss != PA_STREAM_READY)
-    return fail("cannot record from \"" + source + "\": " +
-                pa_strerror(pa_context_errno(m.ctx)));
+    return fail("cannot record from \"" + source + "\": " + pa_strerror(pa_context_errno(m.ctx)));
   d->failed_.store(false);
   return d;
 }

@@ -31,6 +31,8 @@ constexpr int64_t kHeaderEveryNs = kSecondNs / 2;
 // How long the take waits for the song's and the capture's first timings before it starts
 // unaligned (a device that tells no time).
 constexpr int64_t kAlignWaitNs = 3 * kSecondNs;
+// The writer wakes this often; the capture's ring holds seconds, so nothing waits on it.
+constexpr int kWriterNapMs = 40;
 
 void doEvents() {
   auto& h = wavePlayerHooks();
@@ -231,8 +233,7 @@ void WavePlayer::ChangeSetting(long tag, int bits, int channels, long rate) {
     empty = data_.empty();
   }
   // Only PCM is recorded, and the bytes already recorded keep the format they were made in.
-  if (tag != 1 || !empty || capture_)
-    throw WaveError(kErrBadFormat, "WavePlayer::ChangeSetting");
+  if (tag != 1 || !empty || capture_) throw WaveError(kErrBadFormat, "WavePlayer::ChangeSetting");
   formatTag_ = tag;
   format_ = {int(rate), channels, bits};
 }
@@ -321,7 +322,7 @@ void WavePlayer::writerLoop() {
   auto& hooks = wavePlayerHooks();
   const audiolib::CaptureFormat f = capture_->format();
   const size_t frameBytes = size_t(f.bytesPerFrame());
-  std::vector<uint8_t> buf(size_t(f.rate / 20) * frameBytes);  // 50 ms
+  std::vector<uint8_t> buf(size_t(f.rate / 5) * frameBytes);  // 200 ms
   bool aligned = !hooks.songStartNs;
   const int64_t giveUp = audiolib::monotonicNs() + kAlignWaitNs;
   int64_t skip = 0;
@@ -336,8 +337,7 @@ void WavePlayer::writerLoop() {
         alignment_ = offset;
         if (offset > 0) skip = offset;
         if (offset < 0) {
-          const std::vector<uint8_t> silence(size_t(-offset) * frameBytes,
-                                             f.bits == 8 ? 0x80 : 0);
+          const std::vector<uint8_t> silence(size_t(-offset) * frameBytes, f.bits == 8 ? 0x80 : 0);
           takeAppend(silence.data(), silence.size());
         }
         aligned = true;
@@ -351,7 +351,7 @@ void WavePlayer::writerLoop() {
     size_t n = capture_->read(buf.data(), buf.size());
     if (n == 0) {
       if (last) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWriterNapMs));
       continue;
     }
     size_t from = 0;

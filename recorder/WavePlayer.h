@@ -28,9 +28,9 @@ extern long tickCount;
 
 // What WavePlayer needs of its host.
 struct WavePlayerHooks {
-  std::function<void()> doEvents;            // let pending window events run once
-  std::function<void()> stopTimers;          // the window's Timer2 and Timer3 off
-  std::function<void(bool)> busyCursor;      // the hourglass on (true) or back to normal
+  std::function<void()> doEvents;                   // let pending window events run once
+  std::function<void()> stopTimers;                 // the window's Timer2 and Timer3 off
+  std::function<void(bool)> busyCursor;             // the hourglass on (true) or back to normal
   std::function<void(const std::string&)> message;  // an OK box of the program's title
   // The source recordings take (a server source name); the default source when empty.
   std::function<std::string()> recordSource;

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "AudioPlayer.h"
+#include "CliEncode.h"
+#include "CliRecord.h"
 #include "ControlPanel.h"
 #include "Device.h"
 #include "Interrupt.h"
@@ -31,21 +33,6 @@ class StderrMessages final : public player::MessageSink {
     return 1;
   }
 };
-
-// Applies the options as a user would move the controls after pressing play.
-void applyUserMoves(const cli::RenderOptions& o, player::ControlPanel& panel) {
-  using player::Ctl;
-  if (o.vseq)
-    for (int i = 0; i < 8; ++i) panel.setValue(Ctl::vseq, (*o.vseq)[size_t(i)], i);
-  if (o.veq1)
-    for (int i = 0; i < 8; ++i) panel.setValue(Ctl::Veq1, (*o.veq1)[size_t(i)], i);
-  if (o.slider3) panel.setValue(Ctl::Slider3, *o.slider3);
-  if (o.vcompr) panel.setValue(Ctl::vcompr, *o.vcompr);
-  if (o.balance) panel.setValue(Ctl::SliderBalance, *o.balance);
-  if (o.chkcmp) panel.click(Ctl::Chkcmp, *o.chkcmp == 1);
-  if (o.chklow) panel.click(Ctl::Chklow, *o.chklow == 1);
-  if (o.chkequalizer) panel.click(Ctl::chkEqualizer, *o.chkequalizer == 1);
-}
 
 // Frames of the song at the output rate, or -1 when unknown.
 int64_t songFrames(HSTREAM stream) {
@@ -95,7 +82,7 @@ int render(const cli::RenderOptions& o) {
     BASS_Free();
     return 2;
   }
-  applyUserMoves(o, panel);
+  cli::applyUserMoves(o, panel);
 
   const int64_t length = songFrames(p.mainStream);
   const int64_t limit = o.seconds ? int64_t(std::llround(*o.seconds * kRate)) : length;
@@ -141,7 +128,7 @@ int render(const cli::RenderOptions& o) {
 
 void usage() {
   std::cerr << "orivelR-cli: the karaoke player without its window\n"
-            << cli::kRenderUsage << cli::kMidiRenderUsage
+            << cli::kRenderUsage << cli::kMidiRenderUsage << cli::kRecordUsage
             << "usage: orivelR-cli scan SONG.kar      what the song file scanner finds\n"
             << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n";
 }
@@ -176,6 +163,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "scan") return cli::runScan(rest);
   if (args[0] == "lyrics") return cli::runLyrics(rest);
+  if (args[0] == "record") return cli::recordCommand(rest);
+  if (args[0] == "karaoke") return cli::karaokeCommand(rest);
+  if (args[0] == "encode") return cli::encodeCommand(argc - 1, argv + 1);
   std::cerr << "orivelR-cli: unknown command \"" << args[0] << "\"\n";
   usage();
   return 1;

@@ -1,0 +1,135 @@
+// The recorder through the real sound server, driven as `orivelR-cli karaoke` and `record`:
+// a voice sung into the virtual microphone over a song lands in a "2 - Mic" take; a
+// "3 - Wave" take holds the song, lined up with it to the frame, and the voice when the
+// microphone is heard on the output; a recording killed on the way leaves a take sox reads.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "MicFeed.h"
+#include "SoundServer.h"
+#include "TestAudio.h"
+#include "VRMixer.h"
+
+using testaudio::Audio;
+
+namespace {
+
+const std::string kCli = ORIVELR_CLI;
+
+std::string q(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
+
+void fullVolumes() {
+  testaudio::run(
+      "pactl set-sink-volume @DEFAULT_SINK@ 100%; pactl set-sink-mute @DEFAULT_SINK@ 0;"
+      "pactl set-source-volume @DEFAULT_SOURCE@ 100%");
+}
+
+// A song of a quiet 440 Hz in the centre with a loud click at each whole second from 1 to 3.
+std::filesystem::path clickSong(const testaudio::TempDir& dir) {
+  const auto path = dir / "song.wav";
+  testaudio::writeWav(path, testaudio::makeAudio(44100, 2, 4 * 44100, [](int64_t f, int) {
+                        const bool click = f >= 44100 && f % 44100 < 44;
+                        return click ? 0.9f : testaudio::sine(440, 0.2, f, 44100);
+                      }));
+  return path;
+}
+
+// Frames where a sample above 0.6 starts, at least a tenth of a second apart.
+std::vector<int64_t> clicks(const Audio& a) {
+  std::vector<int64_t> at;
+  for (int64_t f = 0; f < a.frames(); ++f)
+    if (std::fabs(a.at(f, 0)) > 0.6f && (at.empty() || f - at.back() > a.rate / 10))
+      at.push_back(f);
+  return at;
+}
+
+TEST(RecorderSound, MicTakeHoldsTheVoiceSungOverTheSong) {
+  REQUIRE_SOUND_SERVER();
+  fullVolumes();
+  testaudio::TempDir dir;
+  const auto song = clickSong(dir);
+  const auto take = dir / "take.wav";
+  {
+    testaudio::MicFeed voice(660, 0.4f);
+    ASSERT_EQ(testaudio::run(kCli + " karaoke " + q(song) + " " + q(take) +
+                             " --source mic --rate 22050 --channels 1"),
+              0);
+  }
+  const Audio a = testaudio::readAudio(take);
+  EXPECT_EQ(a.rate, 22050);
+  EXPECT_EQ(a.channels, 1);
+  // The song's four seconds and the second the recorder keeps after its end.
+  EXPECT_NEAR(double(a.frames()) / a.rate, 5.0, 0.3);
+  EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 660, a.rate, 2 * a.rate), 0.4, 0.05);
+  EXPECT_LT(testaudio::toneAmplitude(a, 0, 440, a.rate, 2 * a.rate), 0.01);  // not the song
+}
+
+TEST(RecorderSound, WaveTakeIsTheSongToTheFrameAndTheVoiceOnlyWhenItIsHeard) {
+  REQUIRE_SOUND_SERVER();
+  fullVolumes();
+  testaudio::TempDir dir;
+  const auto song = clickSong(dir);
+  testaudio::MicFeed voice(660, 0.2f);
+  recorder::VRMixer mixer;
+  for (const bool heard : {true, false}) {
+    ASSERT_TRUE(mixer.setPlayMute(!heard));
+    const auto take = dir / (heard ? "heard.wav" : "muted.wav");
+    ASSERT_EQ(testaudio::run(kCli + " karaoke " + q(song) + " " + q(take) + " --source wave"), 0);
+    const Audio a = testaudio::readAudio(take);
+    // The song's clicks at 1, 2 and 3 s, within 5 ms of their place in the song.
+    const auto at = clicks(a);
+    ASSERT_EQ(at.size(), 3u) << (heard ? "heard" : "muted");
+    for (size_t i = 0; i < at.size(); ++i)
+      EXPECT_NEAR(double(at[i]), double((i + 1) * 44100), 0.005 * 44100) << "click " << i;
+    EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 440, 44100 / 10, 44100 * 8 / 10), 0.2, 0.03);
+    const double voiceLevel = testaudio::toneAmplitude(a, 0, 660, 44100 / 10, 44100 * 8 / 10);
+    if (heard)
+      EXPECT_GT(voiceLevel, 0.1);
+    else
+      EXPECT_LT(voiceLevel, 0.01);
+  }
+}
+
+TEST(RecorderSound, KilledRecordingLeavesAllButTheLastSecond) {
+  REQUIRE_SOUND_SERVER();
+  fullVolumes();
+  testaudio::TempDir dir;
+  const auto take = dir / "take.wav";
+  testaudio::MicFeed voice(500, 0.3f);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(kCli.c_str(), kCli.c_str(), "record", take.c_str(), "--seconds", "60", nullptr);
+    _exit(127);
+  }
+  // Three seconds of 44.1 kHz stereo 16-bit audio on disk, then the kill.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto size = [&] {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(take, ec);
+    return ec ? 0 : n;
+  };
+  while (size() < 44 + 3 * 176400 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double onDisk = double(std::filesystem::file_size(take) - 44) / 176400;
+  ASSERT_GE(onDisk, 3.0);
+  std::string seconds;
+  ASSERT_EQ(testaudio::run("soxi -D " + q(take), &seconds), 0);
+  EXPECT_GE(std::stod(seconds), onDisk - 1.0);
+  const Audio a = testaudio::readAudio(take);
+  EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 500, a.rate, a.rate), 0.3, 0.05);
+}
+
+}  // namespace
