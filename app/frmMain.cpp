@@ -1,5 +1,8 @@
 #include "frmMain.h"
 
+#include "Form1.h"
+#include "VRMixer.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -197,6 +200,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   connectHandlers();
   connectMidiHandlers();
   connectMeterHandlers();
+  connectRecorderHandlers();
   initialised_ = Form_Initialize();
 }
 
@@ -292,6 +296,7 @@ bool frmMain::Form_Load() {
     Option1[size_t(i)]->setEnabled(false);
   }
   meterSetup();
+  mixerSetup();
   calibrationFactor = 2.5f;
   try {
     Timer2.stop();
@@ -433,11 +438,11 @@ void frmMain::cmdstop_Click() {
 }
 
 void frmMain::dismenu() {
-  for (QMenu* m : {MnuFile, mnutil, Meff}) m->setEnabled(false);
+  for (QMenu* m : {MnuFile, mnutil, cvmenu, Meff}) m->setEnabled(false);
 }
 
 void frmMain::enamenu() {
-  for (QMenu* m : {MnuFile, mnutil, Meff}) m->setEnabled(true);
+  for (QMenu* m : {MnuFile, mnutil, cvmenu, Meff}) m->setEnabled(true);
 }
 
 void frmMain::tmrPlaybackPosition_Timer() {

@@ -13,8 +13,15 @@
 #include "MidiPlayer.h"
 #include "Patches.h"
 #include "Services.h"
+#include "WavePlayer.h"
 
 class LumoCtl;
+class MEnc;
+class Form1;
+class QProgressBar;
+namespace recorder {
+class VRMixer;
+}
 class NeedlePicture;
 class QAction;
 class QCheckBox;
@@ -90,6 +97,28 @@ class frmMain : public QMainWindow {
   QSlider* hsCalibration;
   QLabel* lblFactor;
   QAction* vmet;
+  // the recorder, the mixer panel and the MP3 export
+  QToolButton* cmdsavewav;
+  QListWidget* cmbQuality;
+  QAction* mnew;
+  QAction* mnwave;
+  QAction* inputmenu;
+  QAction* Mmp3;
+  QMenu* cvmenu;
+  QAction* wavp3;
+  QListWidget* cboRecSrcType;
+  QSlider* sldRecVolume;
+  QSlider* Sldmastervolume;
+  QSlider* SLDPLAYVOLUME;
+  QCheckBox* CHKPLAYMUTE;
+  QToolButton* Cominput;
+  QToolButton* Comout;
+  QListWidget* Combo1;
+  QToolButton* encstop;
+  QProgressBar* prog;
+  MEnc* MEnc1;
+  std::unique_ptr<recorder::VRMixer> VRMixer1;
+  std::unique_ptr<Form1> converter;
   QTimer Timer;
   QTimer tmrPlaybackPosition;
   QTimer Timer1;
@@ -103,8 +132,8 @@ class frmMain : public QMainWindow {
   bool ripPending = false;
   bool audioSong = false;
   bool freeRecording = false;
-  bool recordFinished = false;
-  bool stopRequested = false;
+  bool& recordFinished = recorder::recordFinished;  // the recorder's, shared with WavePlayer
+  bool& stopRequested = recorder::stopRequested;
   bool recordingTake = false;
   // the MIDI player: the sequencer, the song and its state (songLoaded, songPlaying, ...)
   std::unique_ptr<player::MidiPlayer> midiPlayer;
@@ -178,6 +207,36 @@ class frmMain : public QMainWindow {
   void hsCalibration_Change();
   void lumo1_PeakValues(const QByteArray& Values, int FromPos, int ToPos);
 
+  // the recorder
+  void recorderSetup();
+  void cmdrec_Click();
+  void cmdplaystop_Click();
+  void cmdsave_Click();
+  void cmdsavewav_Click();
+  void mnwave_Click();
+  void cmbQuality_Click(int index);
+  void mnew_Click();
+  // the mixer panel
+  void mixerSetup();
+  void inputmenu_Click();
+  void cboRecSrcType_Click();
+  void sldRecVolume_Change();
+  void Sldmastervolume_Change();
+  void SLDPLAYVOLUME_Change();
+  void CHKPLAYMUTE_Click();
+  void VRMixer1_PlayMuteChanged(int value);
+  void Cominput_Click();
+  void Comout_Click();
+  // the MP3 export and the converter window
+  void Mmp3_Click();
+  void Combo1_Click(int index);
+  void encstop_Click();
+  void MEnc1_Progress(int percent);
+  void MEnc1_TimeLeft(double seconds);
+  void wavp3_Click();
+  long mp3BitRate = 128000;
+  bool encoding = false;  // an MP3 save of the take runs
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -187,6 +246,8 @@ class frmMain : public QMainWindow {
   void connectHandlers();
   void connectMidiHandlers();
   void connectMeterHandlers();
+  void connectRecorderHandlers();
+  void setWavePlayerHooks();
   // The activity light: white, or the program's dark olive &H4040 (blue-green-red order).
   static constexpr QRgb kLightOff = 0xFFFFFF;
   static constexpr QRgb kLightOn = 0x404000;
