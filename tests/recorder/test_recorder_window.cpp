@@ -15,6 +15,7 @@
 #include "AppTestSupport.h"
 #include "Form2.h"
 #include "MicFeed.h"
+#include "SmfWriter.h"
 #include "SoundServer.h"
 #include "TestAudio.h"
 #include "VRMixer.h"
@@ -121,6 +122,49 @@ TEST(RecorderWindow, TakeOverASongIsRecordedStoppedAndSavedAsWavAndMp3) {
                            &probe),
             0);
   EXPECT_EQ(probe.substr(0, probe.find_last_not_of("\n") + 1), "1,112000");
+  delete w;
+  unsetenv("ORIVELR_HOME");
+}
+
+// Over a karaoke song the lyrics run while the take records, and the song's end ends the take.
+TEST(RecorderWindow, TakeOverAKaraokeSongEndsWithTheSongAndTheLyricsRun) {
+  REQUIRE_SOUND_SERVER();
+  testaudio::run("pactl set-source-volume @DEFAULT_SOURCE@ 100%");
+  testaudio::TempDir home;
+  setenv("ORIVELR_HOME", home.path().c_str(), 1);
+  apptest::InstalledServices s;
+  testmidi::TrackWriter conductor;
+  conductor.tempo(0, 500000).end();
+  testmidi::TrackWriter t;
+  t.text(0, 0x03, "Words").program(0, 0, 0);
+  for (int i = 0; i < 4; ++i) {  // two seconds of "/La la la la"
+    t.text(i ? 240 : 0, 0x01, i ? "la" : "/La").noteOn(0, 0, 60 + i, 100);
+    t.channel(240, 0x80, {uint8_t(60 + i), 0});
+  }
+  t.end(0);
+  const auto song = home / "song.kar";
+  testmidi::writeFile(song, testmidi::buildSmf(1, 480, {conductor.bytes(), t.bytes()}));
+  Form2 warning;
+  frmMain* w = accept(warning);
+  ASSERT_TRUE(w && w->isVisible());
+  s.files.answers.push_back(QString::fromStdString(song.string()));
+  w->MnuOpenSong->trigger();
+  ASSERT_TRUE(w->cmdrec->isEnabled());
+  long lyricsSeen = -1;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout,
+                   [&] { lyricsSeen = std::max(lyricsSeen, long(w->midiPlayer->lyricCursor)); });
+  watch.start(20);
+  s.messages.answers = {7};  // No to "PlayBack"
+  {
+    testaudio::MicFeed voice(660, 0.4f);
+    QTest::mouseClick(w->cmdrec, Qt::LeftButton);  // returns after the song's end
+  }
+  EXPECT_GE(lyricsSeen, 3);
+  EXPECT_TRUE(shown(s.messages, "ORIVEL", "Fatto!"));
+  const auto a = testaudio::readAudio(home / "NEWWAVE.WAV");
+  EXPECT_NEAR(double(a.frames()) / a.rate, 3.0, 0.5);  // the song and the second after it
+  EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 660, a.rate / 2, a.rate), 0.4, 0.05);
   delete w;
   unsetenv("ORIVELR_HOME");
 }
