@@ -166,6 +166,7 @@ void frmMain::dlsbank_Click() {
 }
 
 void frmMain::Timer_Timer() {
+  ++recorder::tickCount;  // the take's playback counts from 0
   if (!audioSong && !freeRecording) {
     const player::MidiPlayer::Tick tick = midiPlayer->Timer_Timer();
     if (tick.ended) midiSongEnded();

@@ -42,6 +42,20 @@ print(' '.join('%+.2f' % ((f - (k + 1) * r) * 1000.0 / r) for k, f in enumerate(
 PY
 }
 
+# The delay of the loopback module $1 as the server reports it: what waits in its source
+# output and in its sink input, with the source's and the sink's own latency.
+air_ms() {
+  { pactl list source-outputs; pactl list sink-inputs; } | python3 -c '
+import re, sys
+module, total, mine = sys.argv[1], 0.0, False
+for line in sys.stdin:
+    m = re.match(r"\s*Owner Module: (\d+)", line)
+    if m: mine = m.group(1) == module
+    m = re.match(r"\s*(Buffer|Source|Sink) Latency: (\d+) usec", line)
+    if m and mine: total += int(m.group(2)) / 1000.0
+print("%.1f" % total)' "$1"
+}
+
 summary() {  # min median max of the numbers on stdin
   sort -g | awk '{ v[NR] = $1 } END { printf "min %+.2f  median %+.2f  max %+.2f ms (%d clicks)", v[1], v[int((NR + 1) / 2)], v[NR], NR }'
 }
@@ -61,6 +75,7 @@ summary() {  # min median max of the numbers on stdin
     click_errors "$work/take.wav"
   done | tr ' ' '\n' | summary | sed 's/^/2 - Mic through a 40 ms air, click in take vs song: /'
   echo
+  echo "  the air as the server reports it now: $(air_ms "$loop") ms (its source output's and sink input's latencies)"
   pactl unload-module "$loop"
 
   echo "window recording (song + remover + recorder + meter): $("$win" "$work/song.wav" 10 2>/dev/null)"
