@@ -1,12 +1,14 @@
 // WavePlayer without a sound device: the format lets and status items, opening, deleting and
 // saving, the error texts; and the wave set-up list.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "TestAudio.h"
 #include "WavePlayer.h"
 #include "WaveSetup.h"
+#include "bass.h"
 
 using recorder::WavePlayer;
 
@@ -92,6 +94,48 @@ TEST(WavePlayer, PlayWithoutAnOutputShowsItsMessage) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "Non è possibile fare il playback");
   hooks = {};
+}
+
+// On the silent device: a range that has played to its end ends the wait, as the stop
+// controls do; both leave the recording finished.
+TEST(WavePlayer, PlayEndsAtTheRangesEndOrWhenStopped) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_TRUE(BASS_Init(BASS_DEVICE_DEFAULT, 44100, 0, nullptr, nullptr));
+  testaudio::TempDir dir;
+  const auto in = dir / "in.wav";
+  testaudio::writeWav(in, testaudio::makeAudio(22050, 1, 22050 * 3 / 10, [](int64_t f, int) {
+                        return testaudio::sine(440, 0.5, f, 22050);
+                      }));
+  WavePlayer wp;
+  wp.OpenFile(in.string());
+  int passes = 0;
+  auto& hooks = recorder::wavePlayerHooks();
+  hooks = {};
+  std::vector<std::string> shown;
+  hooks.message = [&](const std::string& t) { shown.push_back(t); };
+  hooks.doEvents = [&] {
+    ++passes;
+    usleep(5000);
+  };
+  recorder::recordFinished = false;
+  wp.Play(100, 0);  // from 100 ms to the end
+  EXPECT_TRUE(recorder::recordFinished);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_GT(passes, 10);          // about 200 ms of 5 ms passes
+  EXPECT_GT(wp.Position(), 100);  // it followed the stream
+
+  // A stop request ends it early.
+  passes = 0;
+  hooks.doEvents = [&] {
+    if (++passes == 3) recorder::stopRequested = true;
+    usleep(5000);
+  };
+  recorder::recordFinished = false;
+  wp.Play();
+  EXPECT_TRUE(recorder::recordFinished);
+  EXPECT_EQ(passes, 4);  // the stop's pass and one more
+  hooks = {};
+  BASS_Free();
 }
 
 TEST(WaveErrors, TheFirstWordIsCutOffUnlessItIsTheOnlyOne) {
