@@ -58,16 +58,6 @@ Audio stereoNoise(int rate, int64_t frames) {
   });
 }
 
-TEST_F(Engine, StreamPlaysItsFileSampleForSample) {
-  const Audio in = stereoNoise(44100, 10000);
-  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
-  ASSERT_NE(h, 0u);
-  ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
-  const Audio out = mix(10000);
-  for (int64_t i = 0; i < 10000 * 2; ++i)
-    ASSERT_EQ(out.samples[size_t(i)], in.samples[size_t(i)]) << i;
-}
-
 // Two streams of one file started one after the other sound as one at twice the level: they
 // start on the same frame and share what they decode.
 TEST_F(Engine, TwoStreamsOfOneFileStayInStep) {
@@ -75,10 +65,8 @@ TEST_F(Engine, TwoStreamsOfOneFileStayInStep) {
   const std::string path = song(in);
   const HSTREAM a = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
   const HSTREAM b = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
-  ASSERT_NE(a, 0u);
-  ASSERT_NE(b, 0u);
   ASSERT_NE(a, b);
-  BASS_StreamPlay(a, FALSE, BASS_STREAM_AUTOFREE);
+  ASSERT_TRUE(BASS_StreamPlay(a, FALSE, BASS_STREAM_AUTOFREE));
   BASS_StreamPlay(b, FALSE, BASS_STREAM_AUTOFREE);
   const Audio out = mix(60000);
   for (int64_t i = 0; i < 60000 * 2; ++i)
@@ -213,31 +201,29 @@ TEST_F(Engine, EffectsAndCallbacksShareOneOrder) {
 }
 
 // The equaliser as the player sets it up: a band read back keeps its centre and rate, and
-// its gain is measured at its centre in the rendered stream.
+// its gain is measured at its centre in the rendered stream (the band's response at other
+// centres and rates is test_effects' EqBandGain).
 TEST_F(Engine, EqualiserBandGainMeasuredAtItsCentre) {
-  for (const float centre : {100.0f, 1500.0f, 8000.0f}) {
-    const Audio in = testaudio::makeAudio(
-        44100, 2, 44100, [&](int64_t f, int) { return testaudio::sine(centre, 0.1, f, 44100); });
-    const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
-    DWORD rate = 0;
-    BASS_ChannelGetAttributes(h, &rate, nullptr, nullptr);
-    ASSERT_EQ(rate, 44100u);
-    ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxPeakingEq, 0));
-    const EqBand band{3, rate, 2.5f, 0.0f, centre, 0.0f};
-    ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &band));
-    EqBand back{};
-    back.band = 3;
-    ASSERT_TRUE(BASS_FX_DSP_GetParameters(h, kFxPeakingEq, &back));
-    EXPECT_EQ(back.center, centre);
-    EXPECT_EQ(back.sampleRate, 44100u);
-    back.gain = 6.0f;
-    ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &back));
-    BASS_StreamPlay(h, FALSE, 0);
-    const Audio out = mix(44100);
-    const double gain = testaudio::toneAmplitude(out, 0, centre, 22050, 22050) / 0.1;
-    EXPECT_NEAR(20 * std::log10(gain), 6.0, 0.1) << centre << " Hz";
-    BASS_StreamFree(h);
-  }
+  constexpr float kCentre = 1500.0f;
+  const Audio in = testaudio::makeAudio(
+      44100, 2, 44100, [&](int64_t f, int) { return testaudio::sine(kCentre, 0.1, f, 44100); });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
+  DWORD rate = 0;
+  BASS_ChannelGetAttributes(h, &rate, nullptr, nullptr);
+  ASSERT_EQ(rate, 44100u);
+  ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxPeakingEq, 0));
+  const EqBand band{3, rate, 2.5f, 0.0f, kCentre, 0.0f};
+  ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &band));
+  EqBand back{};
+  back.band = 3;
+  ASSERT_TRUE(BASS_FX_DSP_GetParameters(h, kFxPeakingEq, &back));
+  EXPECT_EQ(back.center, kCentre);
+  EXPECT_EQ(back.sampleRate, 44100u);
+  back.gain = 6.0f;
+  ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxPeakingEq, &back));
+  BASS_StreamPlay(h, FALSE, 0);
+  const double gain = testaudio::toneAmplitude(mix(44100), 0, kCentre, 22050, 22050) / 0.1;
+  EXPECT_NEAR(20 * std::log10(gain), 6.0, 0.1);
 }
 
 class Resampling : public Engine, public ::testing::WithParamInterface<int> {};
@@ -323,11 +309,6 @@ TEST_F(Engine, PanMovesAStereoStreamAndVolumeScalesIt) {
   out = mix(100);
   EXPECT_FLOAT_EQ(out.at(50, 0), 0.125f);
   EXPECT_FLOAT_EQ(out.at(50, 1), 0.25f);
-  DWORD vol = 0;
-  int pan = 0;
-  BASS_ChannelGetAttributes(h, nullptr, &vol, &pan);
-  EXPECT_EQ(vol, 50u);
-  EXPECT_EQ(pan, 50);
   EXPECT_FALSE(BASS_ChannelSetAttributes(h, -1, 101, 0));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
 }
@@ -388,11 +369,10 @@ TEST_P(CraftedHeader, RefusedAsAnUnsupportedFormat) {
   }
 }
 
+using RateChannels = std::pair<uint32_t, uint16_t>;
 INSTANTIATE_TEST_SUITE_P(Files, CraftedHeader,
-                         ::testing::Values(std::pair<uint32_t, uint16_t>{2000000000, 2},
-                                           std::pair<uint32_t, uint16_t>{8, 1024},
-                                           std::pair<uint32_t, uint16_t>{1, 1},
-                                           std::pair<uint32_t, uint16_t>{44100, 9}));
+                         ::testing::Values(RateChannels{2000000000, 2}, RateChannels{8, 1024},
+                                           RateChannels{1, 1}, RateChannels{44100, 9}));
 
 // The song length the loader checks, at the tick count the player itself reports: tempo
 // changes of every track count, and a song must end within the limit.
@@ -465,10 +445,6 @@ TEST_F(Engine, DecodingStreamReadsThroughItsChain) {
   }
   EXPECT_EQ(total, 5000u * 4);
 }
-
-}  // namespace
-
-namespace {
 
 // Counts frames out as a ramp and ends after `total` frames.
 class Ramp final : public audiolib::ChannelRenderer {
@@ -551,10 +527,6 @@ TEST_F(Engine, RenderedStreamMixesThroughItsChainAndEnds) {
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   EXPECT_EQ(BASS_ChannelGetPosition(h), QWORD(5000) * 8);
 }
-
-}  // namespace
-
-namespace {
 
 // Frames numbered in order: frame f holds f on every channel.
 class Counting final : public audiolib::Decoder {

@@ -211,8 +211,7 @@ TEST_F(MidiEngine, SongIsHeardOnTheMixAndEndsWithItsLastEvent) {
   EXPECT_GT(rms(heard, kRate / 20, kRate / 4), 0.002);
   mix(0.2);
   EXPECT_FALSE(state.IsPlaying());
-  EXPECT_TRUE(state.HasEnded());
-  EXPECT_EQ(state.GetSeek(), song.GetLength());
+  EXPECT_TRUE(state.HasEnded());  // its end position: SeekAndLengthAreMusicTime
   // The performance stays for the next song: the stream plays on, silent once the notes died.
   mix(3.0);
   EXPECT_FALSE(perf.IsSounding());
@@ -234,10 +233,7 @@ TEST_P(Transpose, NoteSoundsAtTheTransposedPitch) {
   EXPECT_NEAR(f, expected, expected * 0.004) << "transpose " << t;
 }
 
-INSTANTIATE_TEST_SUITE_P(Semitones, Transpose, ::testing::Values(2, -3), [](const auto& info) {
-  const int t = info.param;
-  return (t < 0 ? "Down" : "Up") + std::to_string(std::abs(t));
-});
+INSTANTIATE_TEST_SUITE_P(Semitones, Transpose, ::testing::Values(2, -3));
 
 // The same drum sounds with all channels transposed; what differs is the synth's modulated
 // reverb, tens of decibels down (another drum would differ as much as it sounds).
@@ -282,7 +278,6 @@ TEST_P(Tempo, SongPlaysAtTheSlidersFactor) {
   const int v = GetParam();
   const double factor = std::nearbyint(v * 30.0 / 127) * 2 / 30.0;  // CInt: half to even
   ASSERT_TRUE(perf.SetMasterTempo(float(factor)));
-  EXPECT_FLOAT_EQ(perf.GetMasterTempo(), float(factor));
   MidiSegment song = heldNote(kOrgan, 69, 4, 1);
   const MidiSegmentState state = perf.PlaySegmentEx(song);
   ASSERT_TRUE(state);

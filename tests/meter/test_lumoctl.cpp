@@ -169,23 +169,18 @@ TEST(Meter, PropertiesRoundTripAndDefaultsAreNotStored) {
   testaudio::TempDir dir;
   QSettings settings(QString::fromStdString((dir / "bag.ini").string()), QSettings::IniFormat);
   LumoSettingsBag bag(settings, "lumo1");
+  // Every stored property away from its default.
+  const std::pair<const char*, QVariant> stored[] = {
+      {"Calibration", 2.5f},       {"Orientation", LumoCtl::ocHorizontal},
+      {"Quality", LumoCtl::qc44S16}, {"Style", LumoCtl::scOsc},
+      {"FileName", "take.wav"},    {"Resolution", LumoCtl::rcLow},
+      {"Background", "back.png"},  {"RedOFF", 1},
+      {"RedON", 2},                {"GreenOFF", 3},
+      {"GreenON", 4},              {"YellowOFF", 5},
+      {"YellowON", 6},             {"EnableRendering", false},
+      {"NumVUs", 10},              {"BackgroundColor", 0x123456}};
   LumoCtl a;
-  a.setCalibration(2.5f);
-  a.setOrientation(LumoCtl::ocHorizontal);
-  a.setQuality(LumoCtl::qc44S16);
-  a.setStyle(LumoCtl::scOsc);
-  a.setFileName("take.wav");
-  a.setResolution(LumoCtl::rcLow);
-  a.setBackground("back.png");
-  a.setRedOFF(1);
-  a.setRedON(2);
-  a.setGreenOFF(3);
-  a.setGreenON(4);
-  a.setYellowOFF(5);
-  a.setYellowON(6);
-  a.setEnableRendering(false);
-  a.setNumVUs(10);
-  a.setBackgroundColor(0x123456);
+  for (const auto& [name, value] : stored) ASSERT_TRUE(a.setProperty(name, value)) << name;
   a.WriteProperties(bag);
   settings.sync();
   settings.beginGroup("lumo1");
@@ -194,10 +189,10 @@ TEST(Meter, PropertiesRoundTripAndDefaultsAreNotStored) {
 
   LumoCtl b;
   b.ReadProperties(bag);
-  for (const char* name : {"Calibration", "Orientation", "Quality", "Style", "FileName",
-                           "Resolution", "Background", "RedOFF", "RedON", "GreenOFF", "GreenON",
-                           "YellowOFF", "YellowON", "EnableRendering", "NumVUs", "BackgroundColor"})
+  for (const auto& [name, value] : stored) {
     EXPECT_EQ(b.property(name), a.property(name)) << name;
+    EXPECT_NE(b.property(name), LumoCtl().property(name)) << name;
+  }
 
   // A control at its defaults removes every stored value, and reads back as a new one.
   LumoCtl fresh;
