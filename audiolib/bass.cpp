@@ -192,6 +192,10 @@ int BASS_ErrorGetCode() {
   return tError;
 }
 
+void audiolib::setLastError(int code) {
+  tError = code;
+}
+
 BOOL BASS_SetVolume(DWORD volume) {
   if (volume > 100) return fail(BASS_ERROR_ILLPARAM, FALSE);
   Call call;
@@ -643,7 +647,8 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc,
     Channel* c = channelOf(call, handle);
     if (!c) return 0u;
     const DWORD kind = type & ~BASS_SYNC_ONETIME;
-    if (kind != BASS_SYNC_END && kind != BASS_SYNC_SLIDE) return fail(BASS_ERROR_ILLTYPE, 0u);
+    if (kind != BASS_SYNC_END && kind != BASS_SYNC_SLIDE && kind != BASS_SYNC_CD_ERROR)
+      return fail(BASS_ERROR_ILLTYPE, 0u);
     if (!proc) return fail(BASS_ERROR_ILLPARAM, 0u);
     const HSYNC sync = call.engine().newSyncHandle();
     c->syncs.push_back({sync, type, proc, user});

@@ -189,3 +189,90 @@ BOOL BASS_FX_DSP_Set(DWORD handle, int type, int priority);
 BOOL BASS_FX_DSP_Remove(DWORD handle, int type);
 BOOL BASS_FX_DSP_SetParameters(DWORD handle, int type, const void* params);
 BOOL BASS_FX_DSP_GetParameters(DWORD handle, int type, void* params);
+
+// ---- the CD add-on (audiolib/CdDrive.cpp) ------------------------------------------------
+// Drives are the machine's CD drives followed by the CD images (.cue, .toc) named in the
+// colon-separated environment variable ORIVELR_CD_IMAGES; a drive's index is its place in
+// that list. The list is read again when the variable changes.
+constexpr int BASS_ERROR_NOCD = 12;      // no disc in the drive (or an unreadable image)
+constexpr int BASS_ERROR_CDTRACK = 13;   // no such track on the disc
+constexpr int BASS_ERROR_NOTAUDIO = 17;  // a data track, not audio
+constexpr int BASS_ERROR_CREATE = 33;    // the output file could not be created
+constexpr int BASS_ERROR_CDREAD = 34;    // the disc could not be read
+constexpr int BASS_ERROR_CODEC = 44;     // no encoder for the format or bit rate asked for
+
+constexpr DWORD BASS_CTYPE_STREAM_CD = 0x10200;
+constexpr DWORD BASS_SYNC_CD_ERROR = 1000;  // a read error on a CD stream; data: the track
+constexpr DWORD BASS_CDID_CDTEXT = 4;       // BASS_CD_GetID: the disc's CD-TEXT block
+
+// BASS_CD_Door actions.
+constexpr DWORD BASS_CD_DOOR_CLOSE = 0;
+constexpr DWORD BASS_CD_DOOR_OPEN = 1;
+constexpr DWORD BASS_CD_DOOR_LOCK = 2;
+constexpr DWORD BASS_CD_DOOR_UNLOCK = 3;
+
+// BASS_CD_INFO.rwflags bits.
+constexpr DWORD BASS_CD_RWFLAG_READCDR = 0x1;
+constexpr DWORD BASS_CD_RWFLAG_READCDRW = 0x2;
+constexpr DWORD BASS_CD_RWFLAG_READCDRW2 = 0x4;
+constexpr DWORD BASS_CD_RWFLAG_READDVD = 0x8;
+constexpr DWORD BASS_CD_RWFLAG_READDVDR = 0x10;
+constexpr DWORD BASS_CD_RWFLAG_READDVDRAM = 0x20;
+constexpr DWORD BASS_CD_RWFLAG_READM2F1 = 0x100000;
+constexpr DWORD BASS_CD_RWFLAG_READM2F2 = 0x200000;
+constexpr DWORD BASS_CD_RWFLAG_READMULTI = 0x400000;
+constexpr DWORD BASS_CD_RWFLAG_READCDDA = 0x1000000;
+constexpr DWORD BASS_CD_RWFLAG_READCDDASPEED = 0x2000000;
+
+struct BASS_CD_INFO {
+  DWORD size;      // set to sizeof(BASS_CD_INFO) (28) by the caller
+  DWORD rwflags;   // BASS_CD_RWFLAG_* bits
+  BOOL canlock;    // the door can be locked
+  BOOL canopen;    // the door can be opened and closed
+  DWORD maxspeed;  // maximum read speed in KB/s, 0 when unknown
+  DWORD cache;     // the drive's buffer in KB, 0 when unknown
+  BOOL cdtext;     // the disc in the drive has CD-TEXT
+};
+static_assert(sizeof(BASS_CD_INFO) == 28);
+
+// The drive's device path ("/dev/sr0"), or "image: <path>" for an image; null past the last
+// drive. Valid until the drive list is read again.
+const char* BASS_CD_GetDriveDescription(DWORD drive);
+// There are no drive letters here: the drive's index, so that the letter a window makes of
+// it ('A' + the value) tells the drives apart. The description carries the device path.
+DWORD BASS_CD_GetDriveLetter(DWORD drive);  // -1 (0xFFFFFFFF) past the last drive
+BOOL BASS_CD_GetInfo(DWORD drive, BASS_CD_INFO* info);
+BOOL BASS_CD_IsReady(DWORD drive);
+DWORD BASS_CD_GetTracks(DWORD drive);        // -1 when there is no readable disc
+DWORD BASS_CD_GetTrackLength(DWORD drive, DWORD track);  // bytes of 44.1 kHz 16-bit stereo, -1
+// BASS_CDID_CDTEXT: zero-terminated "TITLEn=..." and "PERFORMERn=..." strings (n = 0 for the
+// disc, 1.. for the tracks), ended by an empty string; null when the disc has no CD-TEXT.
+// Valid until the next call for the same drive.
+const char* BASS_CD_GetID(DWORD drive, DWORD id);
+BOOL BASS_CD_Door(DWORD drive, DWORD action);
+BOOL BASS_CD_DoorIsOpen(DWORD drive);
+BOOL BASS_CD_DoorIsLocked(DWORD drive);  // the lock this program set on the drive
+// A stream of audio track `track` (0-based) at 44.1 kHz, 16-bit stereo, seekable. Flags:
+// BASS_STREAM_DECODE, BASS_STREAM_AUTOFREE, BASS_STREAM_FREEPREV (free the CD stream made
+// before with that flag), BASS_SAMPLE_FLOAT.
+HSTREAM BASS_CD_StreamCreate(DWORD drive, DWORD track, DWORD flags);
+
+// ---- the WMA add-on (audiolib/WmaEncoder.cpp) --------------------------------------------
+using HWMENCODE = DWORD;
+constexpr DWORD BASS_WMA_ENCODE_TAGS = 0x10000;  // tags are set before the first write
+
+// The bit rates (bits per second) the encoder takes for 44.1 kHz stereo, highest first,
+// ended by 0; null for any other rate or when no encoder is there.
+const DWORD* BASS_WMA_EncodeGetRates(DWORD freq, DWORD flags);
+// An encoder writing 16-bit stereo PCM at `freq` to `file`, or 0.
+HWMENCODE BASS_WMA_EncodeOpenFile(DWORD freq, DWORD flags, DWORD bitrate, const char* file);
+// Tags: "Title", "Author", "WM/AlbumTitle", "Description", "Rating", "Copyright",
+// "WM/Genre", "WM/Year"; an empty name ends the tags (the file's header is then written).
+BOOL BASS_WMA_EncodeSetTag(HWMENCODE handle, const char* tag, const char* text);
+BOOL BASS_WMA_EncodeWrite(HWMENCODE handle, const void* buffer, DWORD length);
+void BASS_WMA_EncodeClose(HWMENCODE handle);
+
+namespace audiolib {
+// Leaves `code` as the calling thread's BASS_ErrorGetCode (for the add-ons' own files).
+void setLastError(int code);
+}  // namespace audiolib

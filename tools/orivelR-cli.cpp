@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AudioPlayer.h"
+#include "CliCd.h"
 #include "CliEncode.h"
 #include "CliRecord.h"
 #include "ControlPanel.h"
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
   if (args[0] == "record") return cli::recordCommand(rest);
   if (args[0] == "karaoke") return cli::karaokeCommand(rest);
   if (args[0] == "encode") return cli::encodeCommand(argc - 1, argv + 1);
+  if (args[0] == "cd") return cli::cdCommand(rest);
   std::cerr << "orivelR-cli: unknown command \"" << args[0] << "\"\n";
   usage();
   return 1;

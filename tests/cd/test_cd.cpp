@@ -1,0 +1,446 @@
+// The CD add-on and the rippers on disc images written here: BIN/CUE with and without
+// CD-TEXT, a cdrdao TOC, a cut one and a garbage one. Rips are checked against the audio the
+// images were made of, against cd-paranoia on the same image, and WMA files with ffprobe.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "CdDecoder.h"
+#include "Rip.h"
+#include "TrackList.h"
+#include "bass.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSectorBytes = 2352;
+// Sectors of the three tracks: 10 s exactly (1764000 bytes), 3 s, and 4 s and 7 sectors.
+const std::array<int, 3> kSectors = {750, 225, 307};
+
+std::string msf(int sectors) {
+  char s[16];
+  std::snprintf(s, sizeof s, "%02d:%02d:%02d", sectors / 75 / 60, sectors / 75 % 60, sectors % 75);
+  return s;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+void spit(const fs::path& p, const std::string& data) {
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+std::string run(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = pclose(p);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+uint32_t le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(s[at + size_t(i)]);
+  return v;
+}
+uint16_t le16(const std::string& s, size_t at) {
+  return uint16_t(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8);
+}
+
+// The images and the audio they hold, made once for the whole run.
+struct Discs : testing::Environment {
+  static inline fs::path dir;
+  static inline std::array<std::string, 3> audio;  // each track's 16-bit stereo bytes
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("orivelR-cd-test-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    uint32_t seed = 12345;
+    std::string bin;
+    for (size_t t = 0; t < audio.size(); ++t) {
+      std::string& a = audio[t];
+      const int frames = kSectors[t] * 588;
+      a.resize(size_t(frames) * 4);
+      for (int f = 0; f < frames; ++f) {
+        // A tone under noise, with both ends of the 16-bit range in every track.
+        seed = seed * 1664525u + 1013904223u;
+        int l = int(std::lround(20000 * std::sin(f * 0.05 * (t + 1)))) + int(seed >> 20) - 2048;
+        int r = int(int16_t(seed >> 8));
+        if (f == 100) l = 32767, r = -32768;
+        const int16_t s[2] = {int16_t(std::clamp(l, -32768, 32767)), int16_t(r)};
+        std::memcpy(&a[size_t(f) * 4], s, 4);
+      }
+      bin += a;
+    }
+    // libcdio takes a cue sheet's data from the file named like the sheet, and a TOC's
+    // relative names from the working folder: each sheet gets its own name, the TOC a full path.
+    spit(dir / "disc.bin", bin);
+    fs::create_symlink(dir / "disc.bin", dir / "text.bin");
+    fs::create_symlink(dir / "disc.bin", dir / "plain.bin");
+    std::string text =
+        "PERFORMER \"Disc Artist\"\nTITLE \"Disc Album\"\nFILE \"disc.bin\" BINARY\n";
+    std::string plain = "FILE \"disc.bin\" BINARY\n";
+    std::string toc = "CD_DA\n";
+    int at = 0;
+    for (size_t t = 0; t < audio.size(); ++t) {
+      char n[8];
+      std::snprintf(n, sizeof n, "%02zu", t + 1);
+      text += "  TRACK " + std::string(n) + " AUDIO\n    PERFORMER \"Singer " +
+              std::to_string(t + 1) + "\"\n    TITLE \"Song " + std::to_string(t + 1) +
+              "\"\n    INDEX 01 " + msf(at) + "\n";
+      plain += "  TRACK " + std::string(n) + " AUDIO\n    INDEX 01 " + msf(at) + "\n";
+      toc += "TRACK AUDIO\nFILE \"" + (dir / "disc.bin").string() + "\" " + msf(at) + " " +
+             msf(kSectors[t]) + "\n";
+      at += kSectors[t];
+    }
+    spit(dir / "text.cue", text);
+    spit(dir / "plain.cue", plain);
+    spit(dir / "plain.toc", toc);
+    // A cut image: its cue lists 10 s before track 2, its file holds 5 s.
+    spit(dir / "cut.bin", bin.substr(0, size_t(kSectorBytes) * 375));
+    spit(dir / "cut.cue",
+         "FILE \"cut.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n");
+    std::string garbage;
+    for (int i = 0; i < 4000; ++i) garbage += char((i * 7919) >> 3);
+    spit(dir / "garbage.cue", garbage);
+    std::string images;
+    for (const char* name : {"text.cue", "plain.cue", "plain.toc", "cut.cue", "garbage.cue"})
+      images += (images.empty() ? "" : ":") + (dir / name).string();
+    setenv("ORIVELR_CD_IMAGES", images.c_str(), 1);
+    ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, 44100, 0, nullptr, nullptr));
+  }
+  void TearDown() override {
+    BASS_Free();
+    fs::remove_all(dir);
+  }
+};
+const auto* const kDiscs = testing::AddGlobalTestEnvironment(new Discs);
+
+// The drive index of an image (real drives come first).
+DWORD driveOf(const std::string& image) {
+  for (const auto& d : cd::listDrives())
+    if (d.text == "image: " + (Discs::dir / image).string()) return DWORD(d.index);
+  ADD_FAILURE() << image << " is not in the drive list";
+  return 0xFFFF;
+}
+
+std::string trackSeconds(size_t t) {
+  char s[32];
+  std::snprintf(s, sizeof s, "%02ld:%02ld", std::lround(kSectors[t] / 75.0) / 60,
+                std::lround(kSectors[t] / 75.0) % 60);
+  return s;
+}
+
+struct ListCase {
+  std::string image;
+  bool cdText;
+};
+
+class ImageTrackList : public testing::TestWithParam<ListCase> {};
+
+TEST_P(ImageTrackList, ListsEveryTrackWithItsLength) {
+  const cd::TrackListing list = cd::loadTrackList(driveOf(GetParam().image));
+  ASSERT_EQ(list.status, cd::TrackListing::Listed);
+  EXPECT_TRUE(list.failures.empty());
+  ASSERT_EQ(list.lines.size(), 3u);
+  for (size_t t = 0; t < 3; ++t) {
+    const std::string n = std::to_string(t + 1);
+    const std::string name = GetParam().cdText ? "Singer " + n + " / Song " + n : "Track " + n;
+    EXPECT_EQ(list.lines[t], "0" + n + "\t" + name + "\t[" + trackSeconds(t) + "]");
+  }
+  EXPECT_EQ(list.artist, GetParam().cdText ? "Disc Artist" : "Unknown Artist");
+  EXPECT_EQ(list.album, GetParam().cdText ? "Disc Album" : "Unknown Album");
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, ImageTrackList,
+                         testing::Values(ListCase{"text.cue", true}, ListCase{"plain.cue", false},
+                                         ListCase{"plain.toc", false}));
+
+TEST(ImageDrive, HasNoDoorAndSaysSo) {
+  const DWORD d = driveOf("text.cue");
+  EXPECT_EQ(BASS_CD_GetDriveLetter(d), d);
+  for (DWORD action :
+       {BASS_CD_DOOR_CLOSE, BASS_CD_DOOR_OPEN, BASS_CD_DOOR_LOCK, BASS_CD_DOOR_UNLOCK}) {
+    EXPECT_FALSE(BASS_CD_Door(d, action));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+  }
+  EXPECT_FALSE(BASS_CD_DoorIsOpen(d));
+  EXPECT_FALSE(BASS_CD_DoorIsLocked(d));
+  BASS_CD_INFO info{};
+  info.size = sizeof info;
+  ASSERT_TRUE(BASS_CD_GetInfo(d, &info));
+  EXPECT_FALSE(info.canopen);
+  EXPECT_FALSE(info.canlock);
+  EXPECT_TRUE(info.cdtext);
+  EXPECT_TRUE(info.rwflags & BASS_CD_RWFLAG_READCDDA);
+  // The disc is still there after the door calls.
+  EXPECT_EQ(BASS_CD_GetTracks(d), 3u);
+  EXPECT_EQ(BASS_CD_GetTrackLength(d, 0), 1764000u);
+}
+
+class WavRip : public testing::TestWithParam<std::string> {};
+
+TEST_P(WavRip, IsTheTrackBitForBitBehindTheHeader) {
+  const fs::path out = Discs::dir / ("wav-" + GetParam()) / "TRACK.WAV";
+  fs::create_directories(out.parent_path());
+  spit(out, std::string(3000000, 'x'));  // an older, longer rip
+  int lastPercent = -1;
+  const cd::RipResult r = cd::extractAudioTrack(
+      driveOf(GetParam()), 0, out, {[&](int p) { lastPercent = p; }, [] { return false; }});
+  ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
+  EXPECT_EQ(r.message, "WAV File Encoded.");
+  EXPECT_EQ(lastPercent, 100);
+  const std::string wav = slurp(out);
+  ASSERT_EQ(wav.size(), 1764044u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(le32(wav, 4), 1764036u);
+  EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(le32(wav, 16), 16u);
+  EXPECT_EQ(le16(wav, 20), 1);
+  EXPECT_EQ(le16(wav, 22), 2);
+  EXPECT_EQ(le32(wav, 24), 44100u);
+  EXPECT_EQ(le32(wav, 28), 176400u);
+  EXPECT_EQ(le16(wav, 32), 4);
+  EXPECT_EQ(le16(wav, 34), 16);
+  EXPECT_EQ(wav.substr(36, 4), "data");
+  EXPECT_EQ(le32(wav, 40), 1764000u);
+  EXPECT_TRUE(wav.substr(44) == Discs::audio[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, WavRip, testing::Values("text.cue", "plain.toc"),
+                         [](const auto& info) { return info.param.substr(info.param.size() - 3); });
+
+TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
+  if (run("command -v cd-paranoia").empty()) GTEST_SKIP() << "cd-paranoia is not installed";
+  const fs::path ours = Discs::dir / "ours.wav", theirs = Discs::dir / "theirs.wav";
+  ASSERT_EQ(cd::extractAudioTrack(driveOf("plain.cue"), 2, ours, {}).status, cd::RipResult::Done);
+  int status = 0;
+  const std::string log = run("cd-paranoia -q -d '" + (Discs::dir / "plain.cue").string() +
+                                  "' -w 3 '" + theirs.string() + "'",
+                              &status);
+  ASSERT_EQ(status, 0) << log;
+  const std::string a = slurp(ours), b = slurp(theirs);
+  ASSERT_EQ(a.size(), size_t(kSectors[2]) * kSectorBytes + 44);
+  EXPECT_TRUE(a.substr(44) == b.substr(b.size() - (a.size() - 44)));
+  EXPECT_TRUE(a.substr(44) == Discs::audio[2]);
+}
+
+// ffprobe's view of a file: "bit_rate", "duration" and its tags by ffprobe's names.
+std::map<std::string, std::string> probe(const fs::path& file) {
+  std::map<std::string, std::string> m;
+  std::istringstream lines(
+      run("ffprobe -v error -show_entries format=bit_rate,duration:format_tags"
+          " -of default=nw=1 '" +
+          file.string() + "'"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("TAG:")) line = line.substr(4);
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return m;
+}
+
+class WmaBitRate : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(WmaBitRate, FileRunsAtTheRateChosen) {
+  const fs::path out = Discs::dir / ("rate" + std::to_string(GetParam()) + ".wma");
+  const cd::RipResult r =
+      cd::extractAudioTrackToWma(driveOf("plain.cue"), 0, GetParam(), out, false, {}, {});
+  ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
+  EXPECT_TRUE(r.message.starts_with("WMA File Encoded. Encoding took ")) << r.message;
+  auto p = probe(out);
+  EXPECT_NEAR(std::stod(p["bit_rate"]), GetParam(), GetParam() * 0.1);
+  EXPECT_NEAR(std::stod(p["duration"]), 10.0, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, WmaBitRate, testing::Values(32000u, 128000u, 320000u));
+
+TEST(WmaRates, AreOfferedHighestFirstAndAllOpen) {
+  const cd::EncoderRates rates = cd::loadWmaEncoderRates();
+  ASSERT_TRUE(rates.error.empty()) << rates.error;
+  ASSERT_GE(rates.rates.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(rates.rates.rbegin(), rates.rates.rend()));
+  EXPECT_EQ(rates.lines.front(), cd::bitrateLine(rates.rates.front()));
+  for (uint32_t r : rates.rates) {
+    const HWMENCODE e = BASS_WMA_EncodeOpenFile(44100, 0, r, (Discs::dir / "probe.wma").c_str());
+    EXPECT_NE(e, 0u) << r;
+    BASS_WMA_EncodeClose(e);
+  }
+}
+
+struct TagCase {
+  std::string name;
+  std::array<std::string, 8> values;
+  std::map<std::string, std::string> expected;  // by ffprobe's names
+};
+
+class WmaTags : public testing::TestWithParam<TagCase> {};
+
+TEST_P(WmaTags, WritesTheNonEmptyBoxesIntoTrackFile) {
+  const fs::path folder = Discs::dir / ("tags-" + GetParam().name);
+  fs::create_directories(folder);
+  const std::string out = cd::trackWmaPath(folder, 2);
+  const cd::RipResult r =
+      cd::extractAudioTrackToWma(driveOf("text.cue"), 2, 128000, out, true, GetParam().values, {});
+  ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
+  EXPECT_TRUE(fs::exists(folder / "TRACK3.WMA"));
+  auto p = probe(out);
+  EXPECT_NEAR(std::stod(p["duration"]), kSectors[2] / 75.0, 0.1);
+  p.erase("bit_rate");
+  p.erase("duration");
+  p.erase("encoder");
+  auto expected = GetParam().expected;
+  // ffprobe leaves the rating out: TagLib reads it back.
+  if (expected.erase("rating")) {
+    TagLib::ASF::File f(out.c_str());
+    ASSERT_TRUE(f.isValid() && f.tag());
+    EXPECT_EQ(f.tag()->rating().to8Bit(true), GetParam().values[4]);
+  }
+  EXPECT_EQ(p, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, WmaTags,
+    testing::Values(TagCase{"all",
+                            {"Song", "Singer", "Album", "About it", "5", "(c) Us", "Pop", "1999"},
+                            {{"title", "Song"},
+                             {"artist", "Singer"},
+                             {"album", "Album"},
+                             {"comment", "About it"},
+                             {"rating", "5"},
+                             {"copyright", "(c) Us"},
+                             {"genre", "Pop"},
+                             {"WM/Year", "1999"}}},
+                    TagCase{"year", {"", "", "", "", "", "", "", "2001"}, {{"WM/Year", "2001"}}}),
+    [](const auto& info) { return info.param.name; });
+
+struct FailureCase {
+  std::string name;
+  std::string image;
+  int track;
+  bool wma;
+  uint32_t bitrate;
+  bool badFolder;
+  cd::RipResult::Box box;
+  std::string message;  // the start of the box's text
+};
+
+class RipFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(RipFailure, ShowsTheWindowsMessage) {
+  const auto& c = GetParam();
+  const fs::path folder = c.badFolder ? Discs::dir / "no" / "such" : Discs::dir;
+  const std::string out = c.wma ? cd::trackWmaPath(folder, c.track) : cd::trackWavPath(folder);
+  const cd::RipCallbacks cb;
+  const cd::RipResult r =
+      c.wma ? cd::extractAudioTrackToWma(driveOf(c.image), c.track, c.bitrate, out, false, {}, cb)
+            : cd::extractAudioTrack(driveOf(c.image), c.track, out, cb);
+  EXPECT_EQ(r.status, cd::RipResult::Failed);
+  EXPECT_EQ(r.box, c.box);
+  EXPECT_TRUE(r.message.starts_with(c.message)) << r.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RipFailure,
+    testing::Values(
+        FailureCase{"WavNoSuchTrack", "plain.cue", 7, false, 0, false, cd::RipResult::Plain,
+                    "Unable to Create CD Stream!"},
+        FailureCase{"WavNoTrackSelected", "plain.cue", -1, false, 0, false, cd::RipResult::Plain,
+                    "Unable to Create CD Stream!"},
+        FailureCase{"WmaNoSuchTrack", "plain.cue", 7, true, 128000, false, cd::RipResult::Critical,
+                    "Unable to Create CD Stream!\n\nError Code : 13"},
+        FailureCase{"WmaOutputFolderMissing", "plain.cue", 0, true, 128000, true,
+                    cd::RipResult::Critical,
+                    "An error occured while opening output file.\n\nError Code : 33"},
+        FailureCase{"WmaRateNotOffered", "plain.cue", 0, true, 12345, false,
+                    cd::RipResult::Critical,
+                    "An error occured while opening output file.\n\nError Code : 44"},
+        FailureCase{"WavGarbageImage", "garbage.cue", 0, false, 0, false, cd::RipResult::Plain,
+                    "Unable to Create CD Stream!"},
+        FailureCase{"WavDamagedImage", "cut.cue", 0, false, 0, false, cd::RipResult::Plain,
+                    "Unable to Create CD Stream!"},
+        FailureCase{"WavOutputFolderMissing", "plain.cue", 0, false, 0, true,
+                    cd::RipResult::RoutineError,
+                    "Error in routine : ExtractAudioTrackin module : frmDemo\nError #2\n"}),
+    [](const auto& info) { return info.param.name; });
+
+// A read error reaches the stream's read-error sync once, on a thread of the library, also
+// when the read ahead failed before the stream had its handle. (An image does not fail to
+// read; the error is raised where the decoder would raise it.)
+TEST(CdReadError, RunsTheStreamsSyncOnceOffTheCallersThread) {
+  struct Seen {
+    std::atomic<int> calls{0};
+    std::atomic<DWORD> track{0};
+    std::thread::id thread;
+  };
+  static Seen seen;
+  const HSTREAM s = BASS_CD_StreamCreate(driveOf("plain.cue"), 1, BASS_STREAM_DECODE);
+  ASSERT_NE(s, 0u);
+  ASSERT_NE(BASS_ChannelSetSync(
+                s, BASS_SYNC_ONETIME | BASS_SYNC_CD_ERROR, 0,
+                [](HSYNC, DWORD, DWORD track, void*) {
+                  seen.track = track;
+                  seen.thread = std::this_thread::get_id();
+                  ++seen.calls;
+                },
+                nullptr),
+            0u);
+  audiolib::CdErrorReport report(1);
+  report.raise();  // before the handle is known: held back
+  report.raise();
+  report.setHandle(s);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (seen.calls == 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.track, 1u);
+  EXPECT_NE(seen.thread, std::this_thread::get_id());
+  audiolib::postCdError(s, 1);  // the one-shot sync is gone
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(seen.calls, 1);
+  BASS_StreamFree(s);
+}
+
+TEST(CdCli, ListsTracksAndRips) {
+  const std::string cli = ORIVELR_CLI;
+  int status = -1;
+  const std::string drive = std::to_string(driveOf("text.cue"));
+  EXPECT_EQ(run(cli + " cd tracks " + drive, &status),
+            "Artist: Disc Artist\nAlbum: Disc Album\n01\tSinger 1 / Song 1\t[00:10]\n"
+            "02\tSinger 2 / Song 2\t[00:03]\n03\tSinger 3 / Song 3\t[00:04]\n");
+  EXPECT_EQ(status, 0);
+  const fs::path out = Discs::dir / "cli.wav";
+  const std::string log = run(cli + " cd rip " + drive + " 2 '" + out.string() + "'", &status);
+  EXPECT_EQ(status, 0) << log;
+  EXPECT_TRUE(slurp(out).substr(44) == Discs::audio[1]);
+  EXPECT_NE(run(cli + " cd rip " + drive + " 9 '" + out.string() + "'", &status)
+                .find("Unable to Create CD Stream!"),
+            std::string::npos);
+  EXPECT_EQ(status, 3);
+}
+
+}  // namespace
