@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "VRMixer.h"
+#include "frmDemo.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -18,6 +18,7 @@
 class LumoCtl;
 class MEnc;
 class Form1;
+class frmDemo;
 class QProgressBar;
 namespace recorder {
 class VRMixer;
@@ -119,6 +120,9 @@ class frmMain : public QMainWindow {
   MEnc* MEnc1;
   std::unique_ptr<recorder::VRMixer> VRMixer1;
   std::unique_ptr<Form1> converter;
+  // the CD window
+  QAction* cdripper;
+  std::unique_ptr<frmDemo> cdWindow;
   QTimer Timer;
   QTimer tmrPlaybackPosition;
   QTimer Timer1;
@@ -234,6 +238,9 @@ class frmMain : public QMainWindow {
   void MEnc1_Progress(int percent);
   void MEnc1_TimeLeft(double seconds);
   void wavp3_Click();
+  void cdripper_Click();
+  // A WAV rip of the CD window becomes the next song.
+  void cdTrackRipped(const QString& caption);
   long mp3BitRate = 128000;
   bool encoding = false;  // an MP3 save of the take runs
 

@@ -15,6 +15,7 @@
 
 #include "Engine.h"
 #include "Form1.h"
+#include "frmDemo.h"
 #include "MEnc.h"
 #include "MidiPerformance.h"
 #include "VRMixer.h"
@@ -95,6 +96,8 @@ void frmMain::connectRecorderHandlers() {
     QGuiApplication::restoreOverrideCursor();
   });
   connect(wavp3, &QAction::triggered, this, &frmMain::wavp3_Click);
+  cdripper = ui_->cdripper;
+  connect(cdripper, &QAction::triggered, this, &frmMain::cdripper_Click);
   setWavePlayerHooks();
 }
 
@@ -158,6 +161,8 @@ void frmMain::mnew_Click() {
 void frmMain::cmdrec_Click() {
   if (ripPending) {
     ripPending = false;
+    if (cdWindow) cdWindow->close();
+    cdWindow.reset();
     CMDialog1.FileName = app::workFile("TRACK.WAV");
     if (CMDialog1.FileName.isEmpty()) return;
   }

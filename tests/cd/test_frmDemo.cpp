@@ -1,0 +1,152 @@
+// The CD window on an image the test writes: the drive and its CD-TEXT track list, the panel
+// and door buttons of an image, playback wrapping after the last track, a WAV rip handed to
+// the main window (whose play button then plays it) and a WMA rip to TRACK<n>.WMA.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "Form2.h"
+#include "TestAudio.h"
+#include "frmDemo.h"
+#include "frmMain.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTrackSectors[2] = {75 * 6, 75 * 3};  // 6 s (longer than a fade) and 3 s
+
+// A two-track BIN/CUE with CD-TEXT; returns the cue's path.
+fs::path writeImage(const fs::path& dir) {
+  std::ofstream bin(dir / "disc.bin", std::ios::binary);
+  for (int t = 0; t < 2; ++t)
+    for (int f = 0; f < kTrackSectors[t] * 588; ++f) {
+      const auto s = int16_t(std::lround(8000 * std::sin(f * 0.03 * (t + 1))));
+      const int16_t frame[2] = {s, s};
+      bin.write(reinterpret_cast<const char*>(frame), 4);
+    }
+  bin.close();
+  std::ofstream cue(dir / "disc.cue");
+  cue << "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"disc.bin\" BINARY\n"
+      << "  TRACK 01 AUDIO\n    PERFORMER \"Ann\"\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
+      << "  TRACK 02 AUDIO\n    PERFORMER \"Bob\"\n    TITLE \"Two\"\n    INDEX 01 00:06:00\n";
+  return dir / "disc.cue";
+}
+
+bool shown(const apptest::RecordingMessages& m, const QString& title, const QString& text) {
+  for (const auto& s : m.shown)
+    if (s.title == title && s.text.startsWith(text)) return true;
+  return false;
+}
+
+class CdWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORIVELR_HOME", home.path().c_str(), 1);
+    setenv("ORIVELR_CD_IMAGES", writeImage(home.path()).c_str(), 1);
+    warning.show();
+    QTest::mouseClick(warning.Command1, Qt::LeftButton);
+    w = warning.mainWindow();
+    ASSERT_TRUE(w && w->isVisible());
+    w->cdripper->trigger();
+    cd = w->cdWindow.get();
+    ASSERT_TRUE(cd && cd->isVisible());
+  }
+  void TearDown() override {
+    delete w;
+    BASS_Free();
+    unsetenv("ORIVELR_CD_IMAGES");
+    unsetenv("ORIVELR_HOME");
+  }
+  testaudio::TempDir home;
+  apptest::InstalledServices s;
+  Form2 warning;
+  frmMain* w = nullptr;
+  frmDemo* cd = nullptr;
+};
+
+TEST_F(CdWindow, ListsTheImageWithItsCdTextAndHasNoDoor) {
+  EXPECT_EQ(cd->windowTitle(), "CD Player &  Ripper");
+  EXPECT_TRUE(w->ripPending);
+  ASSERT_GE(cd->cmbCDDrives->count(), 1);
+  EXPECT_TRUE(cd->cmbCDDrives->itemText(cd->cmbCDDrives->count() - 1).contains("disc.cue"));
+  cd->cmbCDDrives->setCurrentIndex(cd->cmbCDDrives->count() - 1);
+  cd->cmbCDDrives_Click();
+  EXPECT_EQ(cd->txtCDArtist->text(), "Band");
+  EXPECT_EQ(cd->txtCDAlbum->text(), "Album");
+  ASSERT_EQ(cd->lstTracks->count(), 2);
+  EXPECT_EQ(cd->lstTracks->item(0)->text(), "01\tAnn / One\t[00:06]");
+  EXPECT_EQ(cd->lstTracks->item(1)->text(), "02\tBob / Two\t[00:03]");
+  for (int b : {3, 4, 5, 6}) EXPECT_FALSE(cd->cmdButton[size_t(b)]->isEnabled()) << b;
+  QTest::mouseClick(cd->cmdButton[9], Qt::LeftButton);
+  EXPECT_EQ(cd->height(), frmDemo::kExpandedHeight);
+  EXPECT_EQ(cd->cmdButton[9]->text(), "&Drive Info <<");
+  QTest::mouseClick(cd->cmdButton[9], Qt::LeftButton);
+  EXPECT_EQ(cd->height(), frmDemo::kCollapsedHeight);
+  EXPECT_EQ(cd->cmdButton[9]->text(), "&Drive Info >>");
+  // After the last track the list goes back to the first, and it plays.
+  cd->PlayNextTrack(1);
+  EXPECT_EQ(cd->lstTracks->currentRow(), 0);
+  EXPECT_NE(BASS_ChannelIsActive(cd->cdStream), BASS_ACTIVE_STOPPED);
+  QTest::mouseClick(cd->cmdButton[2], Qt::LeftButton);
+  EXPECT_TRUE(s.messages.shown.empty());
+}
+
+// "&Fade Out" slides the volume to 0 over five seconds, then the next track starts at the
+// volume of the slider.
+TEST_F(CdWindow, FadeOutEndsInTheNextTrackAtTheSlidersVolume) {
+  cd->cmbCDDrives->setCurrentIndex(cd->cmbCDDrives->count() - 1);
+  cd->cmbCDDrives_Click();
+  cd->SliderVolume->setValue(-80);
+  cd->lstTracks->setCurrentRow(0);
+  QTest::mouseClick(cd->cmdButton[0], Qt::LeftButton);
+  const HSTREAM first = cd->cdStream;
+  QTest::mouseClick(cd->cmdButton[8], Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return cd->cdStream != first; }, 10000));
+  EXPECT_EQ(cd->lstTracks->currentRow(), 1);
+  DWORD volume = 0;
+  ASSERT_TRUE(BASS_ChannelGetAttributes(cd->cdStream, nullptr, &volume, nullptr));
+  EXPECT_EQ(volume, 80u);
+  QTest::mouseClick(cd->cmdButton[2], Qt::LeftButton);
+}
+
+TEST_F(CdWindow, WavRipBecomesTheMainWindowsSongAndWmaRipHasItsTrackNumber) {
+  cd->cmbCDDrives->setCurrentIndex(cd->cmbCDDrives->count() - 1);
+  cd->cmbCDDrives_Click();
+  ASSERT_EQ(cd->lstTracks->count(), 2);
+  cd->lstTracks->setCurrentRow(1);
+  QTest::mouseClick(cd->cmdButton[7], Qt::LeftButton);  // "&WAV File" is the start
+  EXPECT_TRUE(shown(s.messages, "ORIVEL", "WAV File Encoded."));
+  const fs::path wav = home / "TRACK.WAV";
+  EXPECT_EQ(fs::file_size(wav), 44u + uintmax_t(kTrackSectors[1]) * 2352);
+  EXPECT_EQ(w->LabelSongLength->text(), "    From CdAudio TRACK2");
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
+  EXPECT_FALSE(w->Cmd_Play->isEnabled());
+  EXPECT_FALSE(cd->isVisible());
+  QTest::mouseClick(w->Cmdplw, Qt::LeftButton);  // plays the ripped track
+  EXPECT_EQ(w->CMDialog1.FileName, QString::fromStdString(wav.string()));
+  EXPECT_NE(BASS_ChannelIsActive(w->player->mainStream), BASS_ACTIVE_STOPPED);
+  QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+
+  w->cdripper->trigger();
+  ASSERT_TRUE(cd->isVisible());
+  cd->optExtractMode[1]->click();
+  ASSERT_GT(cd->cmbWMAEncodingBitrate->count(), 0);
+  cd->lstTracks->setCurrentRow(0);
+  QTest::mouseClick(cd->cmdButton[7], Qt::LeftButton);
+  EXPECT_TRUE(shown(s.messages, "WMA Encoding", "WMA File Encoded. Encoding took "));
+  EXPECT_TRUE(fs::exists(home / "TRACK1.WMA"));
+}
+
+}  // namespace
