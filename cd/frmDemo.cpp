@@ -106,8 +106,7 @@ void frmDemo::build() {
   cmdButton[9]->setGeometry(545, 168, 100, 28);
   SliderVolume = new QSlider(Qt::Vertical, this);
   SliderVolume->setObjectName("SliderVolume");
-  SliderVolume->setRange(-100, 0);
-  SliderVolume->setInvertedAppearance(true);
+  SliderVolume->setRange(-100, 0);  // 0, full volume, at the top
   SliderVolume->setGeometry(660, 40, 24, 150);
   lblVolume = label("lblVolume", "Volume : ", 650, 194, 110);
   SliderBalance = new QSlider(Qt::Horizontal, this);
@@ -203,6 +202,11 @@ void frmDemo::connectHandlers() {
   connect(SliderPosition, &QSlider::sliderReleased, this, [this] {
     positionDragging = false;
     SliderPosition_Click();
+  });
+  // A click on the groove moves the slider a page: the stream follows once it has moved.
+  connect(SliderPosition, &QSlider::actionTriggered, this, [this](int action) {
+    if (action != QAbstractSlider::SliderMove)
+      QTimer::singleShot(0, this, [this] { SliderPosition_Click(); });
   });
   for (auto* o : optExtractMode)
     connect(o, &QRadioButton::clicked, this, [this] { optExtractMode_Click(); });
