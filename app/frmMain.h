@@ -120,6 +120,9 @@ class frmMain : public QMainWindow {
   MEnc* MEnc1;
   std::unique_ptr<recorder::VRMixer> VRMixer1;
   std::unique_ptr<Form1> converter;
+  // help and about
+  QAction* Mhelp;
+  QAction* MnuAbout;
   // the CD window
   QAction* cdripper;
   std::unique_ptr<frmDemo> cdWindow;
@@ -239,6 +242,8 @@ class frmMain : public QMainWindow {
   void MEnc1_TimeLeft(double seconds);
   void wavp3_Click();
   void cdripper_Click();
+  void Mhelp_Click();
+  void MnuAbout_Click();
   // A WAV rip of the CD window becomes the next song.
   void cdTrackRipped(const QString& caption);
   long mp3BitRate = 128000;

@@ -1,7 +1,10 @@
-// The main window's side of the CD window: opening it, and a ripped track becoming the song.
+// The main window's side of the CD window (opening it, a ripped track becoming the song), and
+// the help and about windows.
 #include <QMenu>
 #include <QToolButton>
 
+#include "formp3.h"
+#include "frmAbout.h"
 #include "frmDemo.h"
 #include "frmMain.h"
 #include "ui_frmMain.h"
@@ -23,4 +26,12 @@ void frmMain::cdTrackRipped(const QString& caption) {
   Cmdplw->setEnabled(true);
   Cmd_Play->setEnabled(false);
   dismenu();
+}
+
+void frmMain::Mhelp_Click() {
+  (new formp3(this))->show();
+}
+
+void frmMain::MnuAbout_Click() {
+  (new frmAbout(this))->show();
 }

@@ -98,6 +98,10 @@ void frmMain::connectRecorderHandlers() {
   connect(wavp3, &QAction::triggered, this, &frmMain::wavp3_Click);
   cdripper = ui_->cdripper;
   connect(cdripper, &QAction::triggered, this, &frmMain::cdripper_Click);
+  Mhelp = ui_->Mhelp;
+  connect(Mhelp, &QAction::triggered, this, &frmMain::Mhelp_Click);
+  MnuAbout = ui_->MnuAbout;
+  connect(MnuAbout, &QAction::triggered, this, &frmMain::MnuAbout_Click);
   setWavePlayerHooks();
 }
 

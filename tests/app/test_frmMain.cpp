@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -267,6 +268,46 @@ TEST_F(Window, ChoosingASongPreparesANewTake) {
 
 // The dialogs offer both song kinds at once before the program's own filters, and open where
 // the last song was chosen, else in the music folder.
+// The menu bar from left to right with each submenu's captions; Help shows the manual until
+// its button closes it, and shows it anew; About names the program and its libraries.
+TEST_F(Window, MenuTreeHelpAndAbout) {
+  frmMain* w = accept();
+  ASSERT_TRUE(w);
+  QStringList bar;
+  for (QAction* a : w->menuBar()->actions()) {
+    QString item = a->text();
+    if (a->menu()) {
+      QStringList sub;
+      for (QAction* s : a->menu()->actions()) sub << (s->isSeparator() ? "-" : s->text());
+      item += " [" + sub.join(", ") + "]";
+    }
+    bar << item;
+  }
+  EXPECT_EQ(bar.join(" | "),
+            "&File [&Open Midi Song, &From CD Audio, &Open Wave Mp3 File, &DigitalRecorder, -, "
+            "E&xit] | Options [&Load Sound Bank, Vmeter, Input recording, &Wave Setup, "
+            "&Mp3 Setup] | Convert [Wav to Mp3] | &Effects [Chorus, Echo, ParamEq, Reverb, "
+            "Flanger] | Help | &About");
+  EXPECT_FALSE(w->Meff->isEnabled());
+  for (int round = 0; round < 2; ++round) {
+    w->Mhelp->trigger();
+    auto* help = w->findChild<QWidget*>("formp3");
+    ASSERT_TRUE(help && help->isVisible()) << round;
+    auto* text = help->findChild<QPlainTextEdit*>("Text2");
+    ASSERT_TRUE(text && text->isVisible());
+    EXPECT_TRUE(text->toPlainText().contains("VOCAL REMOVER  & KARAOKE RECORDER"));
+    EXPECT_GT(text->toPlainText().size(), 8000);
+    QTest::mouseClick(help->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(w->findChild<QWidget*>("formp3"));  // unloaded
+  }
+  w->MnuAbout->trigger();
+  auto* about = w->findChild<QLabel*>("lblAbout");
+  ASSERT_TRUE(about);
+  EXPECT_TRUE(about->text().contains("orivelR"));
+  EXPECT_TRUE(about->text().contains("FluidSynth"));
+}
+
 TEST(FileDialogs, CombinedFilterFirstAndTheLastSongsFolder) {
   EXPECT_EQ(app::qtFilter("Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"),
             "Songs (*.wav *.mp3);;Wave Files (*.wav);;Mp3 Files (*.mp3)");
