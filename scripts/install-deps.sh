@@ -20,7 +20,7 @@ packages=(
   # sound, MIDI and CD files, a speaking voice, the private sound server, a virtual X display,
   # a timer for whole programs
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-  sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv libcdio-utils cd-paranoia cdrdao espeak-ng
+  sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv libcdio-utils cd-paranoia cdrdao espeak-ng desktop-file-utils appstream
   pulseaudio pulseaudio-utils xvfb xauth hyperfine stress-ng
 )
 
