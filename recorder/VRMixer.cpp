@@ -348,17 +348,19 @@ struct VRMixer::Impl {
     finish(static_cast<Request*>(r), success != 0);
   }
 
+  // The callback of a list request: each entry converted and kept, the end finishing it.
+  template <class Out, class Info, Out (*Convert)(const Info&)>
+  static void collectInto(pa_context*, const Info* i, int eol, void* p) {
+    auto* r = static_cast<Collect<Out>*>(p);
+    if (eol == 0 && i) r->items.push_back(Convert(*i));
+    if (eol != 0) finish(r, eol > 0);
+  }
+
   std::optional<DeviceInfo> sink(const std::string& name) {
     Collect<DeviceInfo> r;
     const bool ok = await(r, [&](pa_context* c) {
-      return pa_context_get_sink_info_by_name(
-          c, name.c_str(),
-          [](pa_context*, const pa_sink_info* i, int eol, void* p) {
-            auto* r = static_cast<Collect<DeviceInfo>*>(p);
-            if (eol == 0 && i) r->items.push_back(fromSink(*i));
-            if (eol != 0) finish(r, eol > 0);
-          },
-          &r);
+      return pa_context_get_sink_info_by_name(c, name.c_str(),
+                                              &collectInto<DeviceInfo, pa_sink_info, fromSink>, &r);
     });
     if (!ok || r.items.empty()) return std::nullopt;
     return r.items.front();
@@ -368,13 +370,7 @@ struct VRMixer::Impl {
     Collect<DeviceInfo> r;
     const bool ok = await(r, [&](pa_context* c) {
       return pa_context_get_source_info_by_name(
-          c, name.c_str(),
-          [](pa_context*, const pa_source_info* i, int eol, void* p) {
-            auto* r = static_cast<Collect<DeviceInfo>*>(p);
-            if (eol == 0 && i) r->items.push_back(fromSource(*i));
-            if (eol != 0) finish(r, eol > 0);
-          },
-          &r);
+          c, name.c_str(), &collectInto<DeviceInfo, pa_source_info, fromSource>, &r);
     });
     if (!ok || r.items.empty()) return std::nullopt;
     return r.items.front();
@@ -384,13 +380,7 @@ struct VRMixer::Impl {
     Collect<DeviceInfo> r;
     const bool ok = await(r, [&](pa_context* c) {
       return pa_context_get_source_info_list(
-          c,
-          [](pa_context*, const pa_source_info* i, int eol, void* p) {
-            auto* r = static_cast<Collect<DeviceInfo>*>(p);
-            if (eol == 0 && i) r->items.push_back(fromSource(*i));
-            if (eol != 0) finish(r, eol > 0);
-          },
-          &r);
+          c, &collectInto<DeviceInfo, pa_source_info, fromSource>, &r);
     });
     if (!ok) return std::nullopt;
     return std::move(r.items);
@@ -400,13 +390,7 @@ struct VRMixer::Impl {
     Collect<InputInfo> r;
     const bool ok = await(r, [&](pa_context* c) {
       return pa_context_get_sink_input_info(
-          c, index,
-          [](pa_context*, const pa_sink_input_info* i, int eol, void* p) {
-            auto* r = static_cast<Collect<InputInfo>*>(p);
-            if (eol == 0 && i) r->items.push_back(fromInput(*i));
-            if (eol != 0) finish(r, eol > 0);
-          },
-          &r);
+          c, index, &collectInto<InputInfo, pa_sink_input_info, fromInput>, &r);
     });
     if (!ok || r.items.empty()) return std::nullopt;
     return r.items.front();
@@ -416,13 +400,7 @@ struct VRMixer::Impl {
     Collect<InputInfo> r;
     const bool ok = await(r, [&](pa_context* c) {
       return pa_context_get_sink_input_info_list(
-          c,
-          [](pa_context*, const pa_sink_input_info* i, int eol, void* p) {
-            auto* r = static_cast<Collect<InputInfo>*>(p);
-            if (eol == 0 && i) r->items.push_back(fromInput(*i));
-            if (eol != 0) finish(r, eol > 0);
-          },
-          &r);
+          c, &collectInto<InputInfo, pa_sink_input_info, fromInput>, &r);
     });
     if (!ok) return std::nullopt;
     return std::move(r.items);
