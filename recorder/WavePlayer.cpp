@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "FrameClock.h"
+#include "WavHeader.h"
 #include "bass.h"
 
 namespace recorder {
@@ -42,15 +43,6 @@ void doEvents() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-void put16(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  v[at] = uint8_t(x);
-  v[at + 1] = uint8_t(x >> 8);
-}
-void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  put16(v, at, x & 0xFFFF);
-  put16(v, at + 2, x >> 16);
-}
-
 // What plays a range of the recording: the engine's feeder takes float frames from here.
 struct PlayState {
   std::vector<float> frames;
@@ -71,20 +63,8 @@ DWORD playProc(HSTREAM, void* buffer, DWORD length, void* user) {
 }  // namespace
 
 std::vector<uint8_t> wavHeader(const audiolib::CaptureFormat& f, uint32_t dataBytes) {
-  std::vector<uint8_t> h(44, 0);
-  std::memcpy(&h[0], "RIFF", 4);
-  put32(h, 4, 36 + dataBytes);
-  std::memcpy(&h[8], "WAVEfmt ", 8);
-  put32(h, 16, 16);
-  put16(h, 20, 1);
-  put16(h, 22, uint32_t(f.channels));
-  put32(h, 24, uint32_t(f.rate));
-  put32(h, 28, uint32_t(f.rate * f.bytesPerFrame()));
-  put16(h, 32, uint32_t(f.bytesPerFrame()));
-  put16(h, 34, uint32_t(f.bits));
-  std::memcpy(&h[36], "data", 4);
-  put32(h, 40, dataBytes);
-  return h;
+  const auto h = audiolib::wavHeader(f.channels, uint32_t(f.rate), f.bits, dataBytes);
+  return {h.begin(), h.end()};
 }
 
 WavePlayer::WavePlayer() {
