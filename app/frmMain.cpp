@@ -368,13 +368,19 @@ void frmMain::menuwave_Click() {
 }
 
 void frmMain::abilita() {
+  prepareTake(audioSong);
+}
+
+// A new take over a song (`audioSong`) or without one (`freeRecording`): the flag set, the
+// previous take gone, the record button ready.
+void frmMain::prepareTake(bool& kind) {
   Timer3.stop();
   setPicture2(kLightOn);
   cmdsave->setEnabled(false);
   Cmd_Play->setEnabled(false);
   Cmd_Stop->setEnabled(false);
   recordFinished = false;
-  audioSong = true;
+  kind = true;
   QFile::remove(app::workFile("NEWWAVE.WAV"));  // the previous take goes
   cmdrec->setEnabled(true);
 }

@@ -264,6 +264,7 @@ class frmMain : public QMainWindow {
   static constexpr QRgb kLightOff = 0xFFFFFF;
   static constexpr QRgb kLightOn = 0x404000;
   void setPicture2(QRgb colour);
+  void prepareTake(bool& kind);
 
   std::unique_ptr<Ui::frmMain> ui_;
   bool initialised_ = false;

@@ -151,15 +151,7 @@ void frmMain::cmbQuality_Click(int index) {
 // ---- recording ------------------------------------------------------------------------------
 
 void frmMain::mnew_Click() {
-  Timer3.stop();
-  setPicture2(kLightOn);
-  cmdsave->setEnabled(false);
-  Cmd_Play->setEnabled(false);
-  Cmd_Stop->setEnabled(false);
-  recordFinished = false;
-  freeRecording = true;
-  QFile::remove(app::workFile("NEWWAVE.WAV"));
-  cmdrec->setEnabled(true);
+  prepareTake(freeRecording);
 }
 
 void frmMain::cmdrec_Click() {
