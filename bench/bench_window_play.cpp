@@ -21,34 +21,10 @@
 
 #include "Form2.h"
 #include "Services.h"
+#include "WindowBenchServices.h"
 #include "frmMain.h"
 
-namespace {
-
-// The file dialog chooses the song; every later one is cancelled.
-class SongDialog final : public app::FileDialogService {
- public:
-  explicit SongDialog(QString song) : song_(std::move(song)) {}
-  std::optional<QString> openFile(QWidget*, const app::FileDialogRequest&) override {
-    return std::exchange(song_, std::nullopt);
-  }
-
- private:
-  std::optional<QString> song_;
-};
-
-// A message box would wait for a click no one makes: its text goes to stderr instead.
-class StderrMessages final : public app::MessageService {
- public:
-  int show(int, const QString& title, const QString& text) override {
-    std::fprintf(stderr, "bench_window_play: %s: %s\n", qPrintable(title), qPrintable(text));
-    ++shown;
-    return app::kAnswerOk;
-  }
-  int shown = 0;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
   const char* song = nullptr;
@@ -67,7 +43,7 @@ int main(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   SongDialog files(QString::fromLocal8Bit(song));
-  StderrMessages messages;
+  StderrMessages messages("bench_window_play");
   app::services().files = &files;
   app::services().messages = &messages;
 

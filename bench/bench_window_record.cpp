@@ -24,29 +24,10 @@
 
 #include "Form2.h"
 #include "Services.h"
+#include "WindowBenchServices.h"
 #include "frmMain.h"
 
 namespace {
-
-class SongDialog final : public app::FileDialogService {
- public:
-  explicit SongDialog(QString song) : song_(std::move(song)) {}
-  std::optional<QString> openFile(QWidget*, const app::FileDialogRequest&) override {
-    return std::exchange(song_, std::nullopt);
-  }
-
- private:
-  std::optional<QString> song_;
-};
-
-// Every box is answered OK (so "PlayBack" is not a Yes); its text goes to stderr.
-class StderrMessages final : public app::MessageService {
- public:
-  int show(int, const QString& title, const QString& text) override {
-    std::fprintf(stderr, "bench_window_record: %s: %s\n", qPrintable(title), qPrintable(text));
-    return app::kAnswerOk;
-  }
-};
 
 double cpuSeconds() {
   rusage u{};
@@ -73,7 +54,7 @@ int main(int argc, char** argv) {
   const int seconds = std::atoi(argv[2]);
   QApplication application(argc, argv);
   SongDialog files(QString::fromLocal8Bit(argv[1]));
-  StderrMessages messages;
+  StderrMessages messages("bench_window_record");
   app::services().files = &files;
   app::services().messages = &messages;
   Form2 warning;
@@ -94,7 +75,7 @@ int main(int argc, char** argv) {
   });
   if (playOnly) {
     QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
-    QTest::qWaitFor([&] { return cpu1 > 0; }, (seconds + 5) * 1000);
+    if (!QTest::qWaitFor([&] { return cpu1 > 0; }, (seconds + 5) * 1000)) return 1;
   } else {
     QTest::mouseClick(w->cmdrec, Qt::LeftButton);  // returns when the take is done
   }
