@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <thread>
@@ -105,13 +106,20 @@ TEST(RecorderSound, WaveTakeIsTheSongToTheFrameAndTheVoiceOnlyWhenItIsHeard) {
     ASSERT_EQ(at.size(), 3u) << (heard ? "heard" : "muted");
     for (size_t i = 0; i < at.size(); ++i)
       EXPECT_NEAR(double(at[i]), double((i + 1) * 44100), 0.005 * 44100) << "click " << i;
-    // Between the first two clicks: the song's tone, and the voice when it is heard.
+    // Between the first two clicks: the song's tone, and the voice when it is heard. The voice
+    // is measured a tenth of a second at a time: the server's loopback trims its rate by a few
+    // tenths of a percent while it settles, which a longer look would take for a fading voice.
     EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 440, 44100 * 11 / 10, 44100 * 8 / 10), 0.2, 0.03);
-    const double voiceLevel = testaudio::toneAmplitude(a, 0, 660, 44100 * 11 / 10, 44100 * 8 / 10);
+    double lowest = 1, highest = 0;
+    for (int64_t from = 44100 * 11 / 10; from < 44100 * 19 / 10; from += 4410) {
+      const double level = testaudio::toneAmplitude(a, 0, 660, from, 4410);
+      lowest = std::min(lowest, level);
+      highest = std::max(highest, level);
+    }
     if (heard)
-      EXPECT_GT(voiceLevel, 0.1);
+      EXPECT_GT(lowest, 0.1);
     else
-      EXPECT_LT(voiceLevel, 0.01);
+      EXPECT_LT(highest, 0.01);
   }
 }
 

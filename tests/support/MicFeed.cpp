@@ -21,7 +21,9 @@ void MicFeed::loop(double hz) {
   const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 44100, 1};
   pa_buffer_attr attr{};
   attr.maxlength = uint32_t(-1);
-  attr.tlength = 2205 * sizeof(float);
+  // Half a second queued: a feed thread kept off the processor for a while under a busy test
+  // run must not leave gaps, which would slip the tone's phase in every take of it.
+  attr.tlength = 22050 * sizeof(float);
   attr.prebuf = uint32_t(-1);
   attr.minreq = uint32_t(-1);
   attr.fragsize = uint32_t(-1);

@@ -1,6 +1,6 @@
 // Sings a sine into the sink "mic_feed" of the private sound server, whose monitor is the
 // default source (the virtual microphone), until destroyed; the amplitude can change on the
-// way and reaches the microphone within about 50 ms.
+// way and reaches the microphone within about half a second.
 #pragma once
 
 #include <atomic>
