@@ -18,7 +18,8 @@ QString aboutText() {
              "<h3>orivelR %1</h3>"
              "<p>Vocal remover &amp; karaoke recorder for the Linux desktop, with the LumoMeter "
              "level meter library.</p>"
-             "<p>The libraries below keep their own licences (LGPL, GPL, BSD, MIT).</p>"
+             "<p>Licence: none is granted yet; its owner has still to choose one. The "
+             "libraries below keep their own licences (LGPL, GPL, BSD, MIT).</p>"
              "<p>Built on Qt %2, SDL2, PulseAudio, libsndfile (%3), mpg123, libopenmpt, "
              "libsoxr, FluidSynth %4, LAME %5, libcdio and libcdio-paranoia, FFmpeg and "
              "TagLib.</p>")
