@@ -11,7 +11,7 @@ trap 'rm -f "$csv"' EXIT
   echo '2, 0, Start_track'; echo '2, 0, Title_t, "Words"'
   echo '2, 0, Text_t, "@TDemo di orivelR"'
   tick=240
-  for s in '/Nel ' 'blu ' 'di' 'pin' 'to ' 'di ' 'blu' '/Fe' 'li' 'ce ' 'di ' 'sta' 're ' 'las' 'sù'; do
+  for s in '/Can' 'ta ' 'con ' 'me ' 'sta' 'se' 'ra' '/e ' 'la ' 'lu' 'na ' 'ci ' 'gui' 'de' 'rà'; do
     echo "2, $tick, Text_t, \"$s\""; tick=$((tick + 240))
   done
   echo "2, $tick, End_track"
