@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,7 @@ class RecordingMessages final : public app::MessageService {
  public:
   int show(int style, const QString& title, const QString& text) override {
     shown.push_back({style, title, text});
+    if (onShow) onShow(shown.back());
     if (answers.empty()) return app::kAnswerOk;
     const int a = answers.front();
     answers.pop_front();
@@ -28,6 +30,7 @@ class RecordingMessages final : public app::MessageService {
   }
   std::vector<Shown> shown;
   std::deque<int> answers;
+  std::function<void(const Shown&)> onShow;  // runs as the box opens, before it is answered
 };
 
 class ScriptedFiles final : public app::FileDialogService {

@@ -11,11 +11,10 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-#include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "AppTestSupport.h"
+#include "CdImage.h"
 #include "Form2.h"
 #include "TestAudio.h"
 #include "frmDemo.h"
@@ -24,25 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kTrackSectors[2] = {75 * 6, 75 * 3};  // 6 s (longer than a fade) and 3 s
-
-// A two-track BIN/CUE with CD-TEXT; returns the cue's path.
-fs::path writeImage(const fs::path& dir) {
-  std::ofstream bin(dir / "disc.bin", std::ios::binary);
-  for (int t = 0; t < 2; ++t)
-    for (int f = 0; f < kTrackSectors[t] * 588; ++f) {
-      const auto s = int16_t(std::lround(8000 * std::sin(f * 0.03 * (t + 1))));
-      const int16_t frame[2] = {s, s};
-      bin.write(reinterpret_cast<const char*>(frame), 4);
-    }
-  bin.close();
-  std::ofstream cue(dir / "disc.cue");
-  cue << "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"disc.bin\" BINARY\n"
-      << "  TRACK 01 AUDIO\n    PERFORMER \"Ann\"\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
-      << "  TRACK 02 AUDIO\n    PERFORMER \"Bob\"\n    TITLE \"Two\"\n    INDEX 01 00:06:00\n";
-  return dir / "disc.cue";
-}
 
 bool shown(const apptest::RecordingMessages& m, const QString& title, const QString& text) {
   for (const auto& s : m.shown)
@@ -54,7 +34,7 @@ class CdWindow : public testing::Test {
  protected:
   void SetUp() override {
     setenv("ORIVELR_HOME", home.path().c_str(), 1);
-    setenv("ORIVELR_CD_IMAGES", writeImage(home.path()).c_str(), 1);
+    setenv("ORIVELR_CD_IMAGES", testaudio::writeCdImage(home.path()).c_str(), 1);
     warning.show();
     QTest::mouseClick(warning.Command1, Qt::LeftButton);
     w = warning.mainWindow();
@@ -129,7 +109,7 @@ TEST_F(CdWindow, WavRipBecomesTheMainWindowsSongAndWmaRipHasItsTrackNumber) {
   QTest::mouseClick(cd->cmdButton[7], Qt::LeftButton);  // "&WAV File" is the start
   EXPECT_TRUE(shown(s.messages, "ORIVEL", "WAV File Encoded."));
   const fs::path wav = home / "TRACK.WAV";
-  EXPECT_EQ(fs::file_size(wav), 44u + uintmax_t(kTrackSectors[1]) * 2352);
+  EXPECT_EQ(fs::file_size(wav), 44u + uintmax_t(testaudio::kCdImageTrackSectors[1]) * 2352);
   EXPECT_EQ(w->LabelSongLength->text(), "    From CdAudio TRACK2");
   EXPECT_TRUE(w->Cmdplw->isEnabled());
   EXPECT_FALSE(w->Cmd_Play->isEnabled());

@@ -54,18 +54,6 @@ std::vector<int64_t> clicks(const Audio& a) {
   return at;
 }
 
-// Listens to the output until the 660 Hz voice is on it (at most 20 tries of 0.3 s).
-bool voiceHeardOnTheOutput() {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    testaudio::MonitorRecorder monitor;
-    if (!monitor.ok() || !monitor.recordMore(44100 * 3 / 10)) return false;
-    const Audio a = monitor.stop();
-    if (a.frames() >= 8820 && testaudio::toneAmplitude(a, 0, 660, a.frames() - 8820, 8820) > 0.1)
-      return true;
-  }
-  return false;
-}
-
 TEST(RecorderSound, MicTakeHoldsTheVoiceSungOverTheSong) {
   REQUIRE_SOUND_SERVER();
   fullVolumes();
@@ -97,7 +85,10 @@ TEST(RecorderSound, WaveTakeIsTheSongToTheFrameAndTheVoiceOnlyWhenItIsHeard) {
   for (const bool heard : {true, false}) {
     ASSERT_TRUE(mixer.setPlayMute(!heard));
     // The loopback takes a moment to fill before the microphone is heard on the output.
-    if (heard) ASSERT_TRUE(voiceHeardOnTheOutput()) << "the microphone never reached the output";
+    if (heard) {
+      ASSERT_TRUE(testaudio::toneHeardOnTheOutput(660, 0.1))
+          << "the microphone never reached the output";
+    }
     const auto take = dir / (heard ? "heard.wav" : "muted.wav");
     ASSERT_EQ(testaudio::run(kCli + " karaoke " + q(song) + " " + q(take) + " --source wave"), 0);
     const Audio a = testaudio::readAudio(take);

@@ -80,4 +80,15 @@ Audio MonitorRecorder::stop() {
   return a;
 }
 
+bool toneHeardOnTheOutput(double hz, double level) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    MonitorRecorder monitor;
+    if (!monitor.ok() || !monitor.recordMore(44100 * 3 / 10)) return false;
+    const Audio a = monitor.stop();
+    if (a.frames() >= 8820 && toneAmplitude(a, 0, hz, a.frames() - 8820, 8820) > level)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace testaudio

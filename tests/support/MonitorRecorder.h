@@ -41,4 +41,8 @@ class MonitorRecorder {
   std::vector<float> samples_;
 };
 
+// Listens to the output until `hz` is on it above `level` (at most 20 looks of 0.3 s): the
+// server's loopback of the microphone takes a moment to fill before the voice is heard.
+bool toneHeardOnTheOutput(double hz, double level);
+
 }  // namespace testaudio
