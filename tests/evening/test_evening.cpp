@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "AppTestSupport.h"
@@ -135,6 +136,19 @@ class Evening : public testing::Test {
     QTest::mouseClick(w->cmdrec, Qt::LeftButton);
     EXPECT_FALSE(overran) << "the take did not end with the song";
   }
+  // Clicks the stop button, after `before`, once `seconds` of a 44.1 kHz stereo take are on disk.
+  void stopWhenTheTakeHolds(QTimer& stopper, int seconds, std::function<void()> before) {
+    QObject::connect(&stopper, &QTimer::timeout, [this, &stopper, seconds, before] {
+      std::error_code ec;
+      const auto bytes = fs::file_size(home / "NEWWAVE.WAV", ec);
+      if (!ec && bytes >= 44 + uintmax_t(seconds) * 176400 && w->cmdstop->isEnabled()) {
+        before();
+        QTest::mouseClick(w->cmdstop, Qt::LeftButton);
+        stopper.stop();
+      }
+    });
+    stopper.start(20);
+  }
   fs::path save(QToolButton* button, const std::string& name) {
     const fs::path file = home / name;
     s.files.answers.push_back(QString::fromStdString(file.string()));
@@ -176,15 +190,7 @@ TEST_F(Evening, Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAs
   // Four seconds into the take the singer mutes the microphone on the output and stops.
   const fs::path take = home / "NEWWAVE.WAV";
   QTimer stopper;
-  QObject::connect(&stopper, &QTimer::timeout, [&] {
-    std::error_code ec;
-    if (fs::file_size(take, ec) >= 44 + 4 * 176400 && !ec && w->cmdstop->isEnabled()) {
-      QTest::mouseClick(w->CHKPLAYMUTE, Qt::LeftButton);
-      QTest::mouseClick(w->cmdstop, Qt::LeftButton);
-      stopper.stop();
-    }
-  });
-  stopper.start(20);
+  stopWhenTheTakeHolds(stopper, 4, [&] { QTest::mouseClick(w->CHKPLAYMUTE, Qt::LeftButton); });
   // The take's playback is heard from the moment "PlayBack" is answered.
   std::optional<testaudio::MonitorRecorder> playback;
   s.messages.onShow = [&](const apptest::Shown& m) {
@@ -332,14 +338,7 @@ TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
   // the track's six seconds.
   const fs::path take = home / "NEWWAVE.WAV";
   QTimer stopper;
-  QObject::connect(&stopper, &QTimer::timeout, [&] {
-    std::error_code ec;
-    if (fs::file_size(take, ec) >= 44 + 7 * 176400 && !ec && w->cmdstop->isEnabled()) {
-      QTest::mouseClick(w->cmdstop, Qt::LeftButton);
-      stopper.stop();
-    }
-  });
-  stopper.start(20);
+  stopWhenTheTakeHolds(stopper, 7, [] {});
   {
     testaudio::MicFeed voice(660, 0.4f);
     QTest::mouseClick(w->cmdrec, Qt::LeftButton);
