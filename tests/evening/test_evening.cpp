@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -30,7 +30,6 @@
 #include "SmfWriter.h"
 #include "SoundServer.h"
 #include "TestAudio.h"
-#include "VRMixer.h"
 #include "frmDemo.h"
 #include "frmMain.h"
 
