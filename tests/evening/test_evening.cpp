@@ -273,6 +273,7 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
   s.files.answers.push_back(QString::fromStdString(song.string()));
   w->MnuOpenSong->trigger();
   ASSERT_TRUE(w->cmdrec->isEnabled());
+  w->Slider1->setValue(0);  // the MIDI level all the way up, +12 dB
   testaudio::MicFeed voice(660, 0.2f);
   ASSERT_NO_FATAL_FAILURE(recordWhatIsPlayedWithTheVoiceHeard());
 
@@ -308,6 +309,16 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
   const Audio a = testaudio::readAudio(wav);
   // The voice is on the take.
   EXPECT_GT(lowestLevel(a, 660, 1, 3), 0.08);
+  // The song's A4 is heard as A4 before the change and as B4 after it (a tenth of a second at
+  // a time: each note starts on a phase of its own).
+  auto highest = [&](double hz, double fromS, double toS) {
+    double h = 0;
+    for (double t = fromS; t + 0.1 <= toS; t += 0.025) h = std::max(h, level(a, hz, t, t + 0.1));
+    return h;
+  };
+  const double a4 = 440, b4 = 493.88, songsEnd = info.seconds - 1;
+  EXPECT_GT(highest(a4, 0.5, changedAt), 4 * highest(b4, 0.5, changedAt));
+  EXPECT_GT(highest(b4, changedAt + 0.4, songsEnd), 4 * highest(a4, changedAt + 0.4, songsEnd));
 }
 
 TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
