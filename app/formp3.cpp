@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 QString manualText() {
   Q_INIT_RESOURCE(help);  // the manual lives in the app library's resources
@@ -28,7 +29,11 @@ formp3::formp3(QWidget* owner) : QWidget(owner, Qt::Window) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Text2);
   layout->addWidget(Command1);
-  resize(720, 600);
+  // Wide enough for the manual's longest line, so that none of them wraps.
+  int longest = 0;
+  for (const QString& line : Text2->toPlainText().split('\n'))
+    longest = std::max(longest, Text2->fontMetrics().horizontalAdvance(line));
+  resize(longest + 80, 600);
   connect(Command1, &QPushButton::clicked, this, &formp3::Command1_Click);
   Form_Load();
 }

@@ -108,7 +108,7 @@ void frmDemo::build() {
   SliderVolume->setObjectName("SliderVolume");
   SliderVolume->setRange(-100, 0);  // 0, full volume, at the top
   SliderVolume->setGeometry(660, 40, 24, 150);
-  lblVolume = label("lblVolume", "Volume : ", 650, 194, 110);
+  lblVolume = label("lblVolume", "Volume : ", 630, 194, 86);
   SliderBalance = new QSlider(Qt::Horizontal, this);
   SliderBalance->setObjectName("SliderBalance");
   SliderBalance->setRange(-100, 100);
@@ -183,7 +183,7 @@ void frmDemo::build() {
   lblCacheSize = new QLabel(frameDriveInfo);
   lblCacheSize->setObjectName("lblCacheSize");
   lblCacheSize->setGeometry(490, 214, 150, 18);
-  setFixedWidth(700);
+  setFixedWidth(720);
 }
 
 void frmDemo::connectHandlers() {
