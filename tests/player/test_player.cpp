@@ -34,30 +34,7 @@ class RecordingMessages final : public player::MessageSink {
   std::vector<Message> shown;
 };
 
-struct Frame {
-  float l, r, outL, outR;
-};
-
-class RemoverFrameRule : public ::testing::TestWithParam<Frame> {};
-
-TEST_P(RemoverFrameRule, FrameBecomesHalfTheSideOnBothChannels) {
-  BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
-  const Frame f = GetParam();
-  std::array<float, 4> block = {f.l, f.r, f.l, f.r};
-  VocalRemoverProc(1, 0, block.data(), sizeof block, nullptr);
-  for (int i = 0; i < 4; i += 2) {
-    EXPECT_EQ(block[size_t(i)], f.outL);
-    EXPECT_EQ(block[size_t(i + 1)], f.outR);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Frames, RemoverFrameRule,
-                         ::testing::Values(Frame{0.5f, 0.5f, 0.0f, 0.0f},
-                                           Frame{0.5f, -0.5f, -0.5f, -0.5f},
-                                           Frame{1.0f, 0.0f, -0.5f, -0.5f},
-                                           Frame{0.0f, 1.0f, 0.5f, 0.5f},
-                                           Frame{-1.0f, 1.0f, 1.0f, 1.0f}));
-
+// The float rule on whole songs: Player.NeutralRemoverLeavesHalfTheSideSignal.
 TEST(Remover, EmptyBlockAndSixteenBitBlocks) {
   BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
   float untouched = 0.75f;
