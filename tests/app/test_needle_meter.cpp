@@ -45,18 +45,13 @@ TEST_P(NeedleValues, FollowTheLevelOfEachChannel) {
 INSTANTIATE_TEST_SUITE_P(
     Bytes, NeedleValues,
     ::testing::Values(
-        NeedleCase{"silence rests at 18", std::vector<uint8_t>(4000, 0), qc44S16, 2.5f, 18, 18},
-        NeedleCase{"left only", stereo16(0.5, 0, 2000), qc44S16, 1, 44, 18},
-        NeedleCase{"right only", stereo16(0, 0.5, 2000), qc44S16, 1, 18, 44},
-        NeedleCase{"full scale is capped", stereo16(0.5, 0.5, 2000), qc44S16, 2.5f, 75, 75},
-        NeedleCase{"mono shows on both", stereo16(0.5, 0.5, 1000), qc44M16, 1, 44, 44},
-        NeedleCase{"8-bit silence is 128", std::vector<uint8_t>(4000, 128), qc11S08, 2.5f, 18, 18}),
-    [](const auto& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!std::isalnum(uint8_t(ch))) ch = '_';
-      return n;
-    });
+        NeedleCase{"SilenceRestsAt18", std::vector<uint8_t>(4000, 0), qc44S16, 2.5f, 18, 18},
+        NeedleCase{"LeftOnly", stereo16(0.5, 0, 2000), qc44S16, 1, 44, 18},
+        NeedleCase{"RightOnly", stereo16(0, 0.5, 2000), qc44S16, 1, 18, 44},
+        NeedleCase{"FullScaleIsCapped", stereo16(0.5, 0.5, 2000), qc44S16, 2.5f, 75, 75},
+        NeedleCase{"MonoShowsOnBoth", stereo16(0.5, 0.5, 1000), qc44M16, 1, 44, 44},
+        NeedleCase{"EightBitSilenceIs128", std::vector<uint8_t>(4000, 128), qc11S08, 2.5f, 18, 18}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NeedleValues, EmptyOrInvalidStretchRests) {
   const auto bytes = stereo16(0.5, 0.5, 100);

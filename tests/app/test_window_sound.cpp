@@ -43,18 +43,29 @@ double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
   return 2 * std::sqrt(re * re + im * im) / norm;
 }
 
-// Accepts the warning window; the main window it opens, or null.
-frmMain* accept(Form2& warning) {
-  warning.show();
-  QTest::mouseClick(warning.Command1, Qt::LeftButton);
-  return warning.mainWindow();
-}
-
-TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
-  REQUIRE_SOUND_SERVER();
+// The main window, opened through its warning window, with the work folder in a fresh home.
+class WindowSound : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_SOUND_SERVER();
+    setenv("ORIVELR_HOME", home.path().c_str(), 1);
+    testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+    warning.show();
+    QTest::mouseClick(warning.Command1, Qt::LeftButton);
+    w = warning.mainWindow();
+    ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
+  }
+  void TearDown() override {
+    delete w;
+    unsetenv("ORIVELR_HOME");
+  }
   testaudio::TempDir home;
-  setenv("ORIVELR_HOME", home.path().c_str(), 1);
   apptest::InstalledServices s;
+  Form2 warning;
+  frmMain* w = nullptr;
+};
+
+TEST_F(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   // A short burst on the left marks the song's first frame; then a centre voice at 440 Hz
   // and a tone on each side.
   const auto song = home / "song.wav";
@@ -66,11 +77,6 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
                                                     testaudio::sine(c ? 1500 : 1000, 0.1, f, 44100);
                                            }),
                       testaudio::Format::F32);
-  testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
-
-  Form2 warning;
-  frmMain* w = accept(warning);
-  ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
   s.files.answers.push_back(QString::fromStdString(song.string()));
   w->menuwave->trigger();
 
@@ -91,7 +97,6 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   QTest::mouseClick(w->cmdstw, Qt::LeftButton);
   // A gap in the output would read as the centre going early.
   EXPECT_EQ(audiolib::outputUnderflows(), underflows) << "the output ran dry";
-  delete w;
 
   const Audio heard = recorder.stop();
   int64_t start = -1;
@@ -117,17 +122,11 @@ TEST(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
   EXPECT_LT(toneAt(heard, 0, 440, after, 8820), 0.05);
   EXPECT_GT(toneAt(heard, 0, 1000, after, 8820), 0.03);
   EXPECT_GT(toneAt(heard, 1, 1500, after, 8820), 0.03);
-  unsetenv("ORIVELR_HOME");
 }
 
 // A WAV, a .kar and a .mid each played to its end, then played again with the same button:
 // the second play is heard, and in between the player is back in its stopped state.
-TEST(WindowSound, SongsThatEndedPlayAgain) {
-  REQUIRE_SOUND_SERVER();
-  testaudio::TempDir home;
-  setenv("ORIVELR_HOME", home.path().c_str(), 1);
-  apptest::InstalledServices s;
-  testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
+TEST_F(WindowSound, SongsThatEndedPlayAgain) {
   const auto wav = home / "song.wav";
   testaudio::writeWav(wav, testaudio::makeAudio(44100, 2, 44100, [](int64_t f, int) {
                         return testaudio::sine(1000, 0.3, f, 44100);
@@ -143,10 +142,6 @@ TEST(WindowSound, SongsThatEndedPlayAgain) {
     testmidi::writeFile(path, testmidi::buildSmf(0, 480, {t.bytes()}));
     return QString::fromStdString(path.string());
   };
-
-  Form2 warning;
-  frmMain* w = accept(warning);
-  ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
 
   // Plays with `play` until `ended` holds, then once more while the monitor listens.
   auto playTwice = [&](QToolButton* play, const std::function<bool()>& ended) {
@@ -178,22 +173,9 @@ TEST(WindowSound, SongsThatEndedPlayAgain) {
     EXPECT_TRUE(w->Cmd_Stop->isEnabled()) << name;
     QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
   }
-  delete w;
-  unsetenv("ORIVELR_HOME");
 }
 
-}  // namespace
-
-namespace {
-
-TEST(WindowSound, MeterNeedlesFollowTheMicrophoneAndRestInSilence) {
-  REQUIRE_SOUND_SERVER();
-  testaudio::TempDir home;
-  setenv("ORIVELR_HOME", home.path().c_str(), 1);
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = accept(warning);
-  ASSERT_NE(w, nullptr);
+TEST_F(WindowSound, MeterNeedlesFollowTheMicrophoneAndRestInSilence) {
   EXPECT_EQ(w->lumo1->State(), LumoCtl::scRunning);
   EXPECT_EQ(w->lumo1->SoundDriverName(w->lumo1->DefaultSoundDriver()), "KaraMic");
   {
@@ -208,8 +190,6 @@ TEST(WindowSound, MeterNeedlesFollowTheMicrophoneAndRestInSilence) {
         [&] { return w->picanalogl->shown() <= 20 && w->picanalogr->shown() <= 20; }, 5000))
         << w->picanalogl->shown() << " " << w->picanalogr->shown();
   }
-  delete w;
-  unsetenv("ORIVELR_HOME");
 }
 
 }  // namespace

@@ -61,17 +61,16 @@ INSTANTIATE_TEST_SUITE_P(
                               0x80040012, "No WAV file is loaded"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Meter, RefusedResolutionIsStillMarkedChanged) {
+// A driver or calibration out of range is ignored without an error; a refused Resolution is
+// still marked changed for the host.
+TEST(Meter, OutOfRangeDriverAndCalibrationAreIgnoredSilently) {
   LumoCtl meter;
+  QSignalSpy errors(&meter, &LumoCtl::Error);
   QSignalSpy changed(&meter, &LumoCtl::PropertyChanged);
   meter.setResolution(-1);
   ASSERT_EQ(changed.size(), 1);
   EXPECT_EQ(changed[0][0].toString(), "Resolution");
-}
-
-TEST(Meter, DriverAndCalibrationOutOfRangeAreIgnoredSilently) {
-  LumoCtl meter;
-  QSignalSpy errors(&meter, &LumoCtl::Error);
+  errors.clear();
   const int driver = meter.SoundDriver();
   for (int bad : {0, -1, meter.SoundDriversCount() + 1}) meter.setSoundDriver(bad);
   EXPECT_EQ(meter.SoundDriver(), driver);
@@ -82,7 +81,6 @@ TEST(Meter, DriverAndCalibrationOutOfRangeAreIgnoredSilently) {
   EXPECT_EQ(meter.SoundDriverName(0), "");
   EXPECT_EQ(meter.SoundDriverDescription(meter.SoundDriversCount() + 1), "");
   EXPECT_EQ(meter.SoundDriverType(0), 0);
-  EXPECT_EQ(meter.Version(), "2.0.8");
 }
 
 TEST(Meter, OrientationSwapsTheControlsSidesAndLaysTheRowsOut) {
@@ -170,15 +168,17 @@ TEST(Meter, PropertiesRoundTripAndDefaultsAreNotStored) {
   QSettings settings(QString::fromStdString((dir / "bag.ini").string()), QSettings::IniFormat);
   LumoSettingsBag bag(settings, "lumo1");
   // Every stored property away from its default.
+  // clang-format off
   const std::pair<const char*, QVariant> stored[] = {
-      {"Calibration", 2.5f},       {"Orientation", LumoCtl::ocHorizontal},
+      {"Calibration", 2.5f},         {"Orientation", LumoCtl::ocHorizontal},
       {"Quality", LumoCtl::qc44S16}, {"Style", LumoCtl::scOsc},
-      {"FileName", "take.wav"},    {"Resolution", LumoCtl::rcLow},
-      {"Background", "back.png"},  {"RedOFF", 1},
-      {"RedON", 2},                {"GreenOFF", 3},
-      {"GreenON", 4},              {"YellowOFF", 5},
-      {"YellowON", 6},             {"EnableRendering", false},
-      {"NumVUs", 10},              {"BackgroundColor", 0x123456}};
+      {"FileName", "take.wav"},      {"Resolution", LumoCtl::rcLow},
+      {"Background", "back.png"},    {"RedOFF", 1},
+      {"RedON", 2},                  {"GreenOFF", 3},
+      {"GreenON", 4},                {"YellowOFF", 5},
+      {"YellowON", 6},               {"EnableRendering", false},
+      {"NumVUs", 10},                {"BackgroundColor", 0x123456}};
+  // clang-format on
   LumoCtl a;
   for (const auto& [name, value] : stored) ASSERT_TRUE(a.setProperty(name, value)) << name;
   a.WriteProperties(bag);

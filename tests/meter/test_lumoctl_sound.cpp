@@ -43,6 +43,14 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
          uint32_t(b[at + 3]) << 24;
 }
 
+// `seconds` of a stereo 1 kHz tone at half scale, a whole number of cycles.
+std::filesystem::path toneFile(const std::filesystem::path& path, int seconds) {
+  testaudio::writeWav(path, testaudio::makeAudio(44100, 2, 44100 * seconds, [](int64_t f, int) {
+                        return testaudio::sine(1000, 0.5, f, 44100);
+                      }));
+  return path;
+}
+
 // A meter on the default microphone, shown so that its LEDs can be looked at.
 struct Meter {
   LumoCtl ctl;
@@ -53,6 +61,12 @@ struct Meter {
     ctl.setQuality(quality);
     ctl.setSoundDriver(ctl.DefaultSoundDriver());
     ctl.show();
+  }
+  void toTheSpeaker() {
+    for (int i = 1; i <= ctl.SoundDriversCount(); ++i)
+      if (ctl.SoundDriverType(i) == LumoCtl::sdtcOutput &&
+          ctl.SoundDriverName(i).contains("KaraOut"))
+        ctl.setSoundDriver(i);
   }
   std::vector<int> stateList(int from = 0) const {
     std::vector<int> s;
@@ -81,54 +95,22 @@ TEST(MeterSound, ToneLightsTheLedsAndSilencePutsThemOut) {
   EXPECT_EQ(m.ctl.State(), LumoCtl::scIdle);
 }
 
-TEST(MeterSound, RecordingHoldsWhatWasSung) {
+// Refused takes leave the meter running; a take holds what was sung, with sizes that match
+// what the control reported; StopVU while recording ends the take as well.
+TEST(MeterSound, RecordingHoldsWhatWasSungAndRefusalsKeepTheMeterRunning) {
   REQUIRE_SOUND_SERVER();
   testaudio::TempDir dir;
   MicFeed feed(440, 0.5f);
   Meter m(LumoCtl::qc11M08);
   QSignalSpy saved(&m.ctl, &LumoCtl::SavedBytes);
   m.ctl.StartVU();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return lit(m.ctl, false, 8); }, 5000)) << "no tone heard";
-  const auto take = dir / "take.wav";
-  m.ctl.setFileName(QString::fromStdString(take.string()));
-  const int before = m.states.size();
-  m.ctl.StartRecording();
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return !saved.isEmpty() && saved.last()[0].toDouble() >= 2.5 * 11025; }, 8000));
-  m.ctl.StopRecording();
-  EXPECT_EQ(m.stateList(before), (std::vector<int>{2, 3, 1}));
-  const auto bytes = fileBytes(take);
-  ASSERT_GE(bytes.size(), 44u);
-  EXPECT_EQ(double(le32(bytes, 40)), saved.last()[0].toDouble());
-  EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
-  EXPECT_EQ(le32(bytes, 4), bytes.size() - 8);
-  EXPECT_NEAR(m.ctl.SavedTime(LumoCtl::rtfcSimple)[0], (bytes.size() - 44) / 11025.0, 1e-3);
-
-  std::string stat;
-  testaudio::run("sox '" + take.string() + "' -n stat 2>&1", &stat);
-  std::smatch rms, freq;
-  ASSERT_TRUE(std::regex_search(stat, rms, std::regex(R"(RMS\s+amplitude:\s+([0-9.]+))"))) << stat;
-  ASSERT_TRUE(std::regex_search(stat, freq, std::regex(R"(Rough\s+frequency:\s+([0-9]+))")));
-  EXPECT_NEAR(std::stod(rms[1]), 0.5 / std::sqrt(2.0), 0.04);
-  EXPECT_NEAR(std::stod(freq[1]), 440, 15);
-  m.ctl.StopVU();
-}
-
-TEST(MeterSound, RecordRefusalsAndStopVUWhileRecording) {
-  REQUIRE_SOUND_SERVER();
-  testaudio::TempDir dir;
-  Meter m(LumoCtl::qc11M08);
-  QSignalSpy saved(&m.ctl, &LumoCtl::SavedBytes);
-  m.ctl.StartVU();
   ASSERT_EQ(m.ctl.State(), LumoCtl::scRunning);
-
   m.ctl.setFileName("");
   m.ctl.StartRecording();
   ASSERT_EQ(m.errors.size(), 1);
   EXPECT_EQ(uint32_t(m.errors[0][0].toInt()), 0x80040012u);
   EXPECT_TRUE(m.errors[0][1].toString().startsWith("Stream cannot be Created. Error ("));
   EXPECT_EQ(m.ctl.State(), LumoCtl::scRunning);
-
   const auto existing = dir / "existing.wav";
   std::ofstream(existing) << "x";
   m.ctl.setFileName(QString::fromStdString(existing.string()));
@@ -137,18 +119,42 @@ TEST(MeterSound, RecordRefusalsAndStopVUWhileRecording) {
   EXPECT_EQ(uint32_t(m.errors[1][0].toInt()), 0x8004000Fu);
   EXPECT_EQ(m.ctl.State(), LumoCtl::scRunning);
 
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lit(m.ctl, false, 8); }, 5000)) << "no tone heard";
   const auto take = dir / "take.wav";
   m.ctl.setFileName(QString::fromStdString(take.string()));
+  int before = m.states.size();
+  m.ctl.StartRecording();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !saved.isEmpty() && saved.last()[0].toDouble() >= 2.5 * 11025; }, 8000));
+  m.ctl.StopRecording();
+  EXPECT_EQ(m.stateList(before), (std::vector<int>{2, 3, 1}));
+  auto bytes = fileBytes(take);
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(double(le32(bytes, 40)), saved.last()[0].toDouble());
+  EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
+  EXPECT_EQ(le32(bytes, 4), bytes.size() - 8);
+  EXPECT_NEAR(m.ctl.SavedTime(LumoCtl::rtfcSimple)[0], (bytes.size() - 44) / 11025.0, 1e-3);
+  std::string stat;
+  testaudio::run("sox '" + take.string() + "' -n stat 2>&1", &stat);
+  std::smatch rms, freq;
+  ASSERT_TRUE(std::regex_search(stat, rms, std::regex(R"(RMS\s+amplitude:\s+([0-9.]+))"))) << stat;
+  ASSERT_TRUE(std::regex_search(stat, freq, std::regex(R"(Rough\s+frequency:\s+([0-9]+))")));
+  EXPECT_NEAR(std::stod(rms[1]), 0.5 / std::sqrt(2.0), 0.04);
+  EXPECT_NEAR(std::stod(freq[1]), 440, 15);
+
+  const auto second = dir / "second.wav";
+  m.ctl.setFileName(QString::fromStdString(second.string()));
   m.ctl.StartRecording();
   ASSERT_EQ(m.ctl.State(), LumoCtl::scSaving);
   m.ctl.StartPlaying();
   ASSERT_EQ(m.errors.size(), 3);
   EXPECT_EQ(uint32_t(m.errors[2][0].toInt()), 0x80040005u);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !saved.isEmpty(); }, 3000));
-  const int before = m.states.size();
+  const int savedBefore = saved.size();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return saved.size() > savedBefore; }, 3000));
+  before = m.states.size();
   m.ctl.StopVU();
   EXPECT_EQ(m.stateList(before), (std::vector<int>{3, 1, 0}));
-  const auto bytes = fileBytes(take);
+  bytes = fileBytes(second);
   ASSERT_GE(bytes.size(), 44u);
   EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
   EXPECT_EQ(double(le32(bytes, 40)), saved.last()[0].toDouble());
@@ -160,19 +166,13 @@ TEST(MeterSound, PlaybackReachesTheOutputWholeAndEndsByItself) {
   REQUIRE_SOUND_SERVER();
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
   testaudio::TempDir dir;
-  const auto song = dir / "song.wav";
   constexpr int kSeconds = 12;
-  testaudio::writeWav(song, testaudio::makeAudio(44100, 2, 44100 * kSeconds, [](int64_t f, int) {
-                        return testaudio::sine(1000, 0.5, f, 44100);
-                      }));
+  const auto song = toneFile(dir / "song.wav", kSeconds);
   Meter m(LumoCtl::qc44S16);
   QSignalSpy peaks(&m.ctl, &LumoCtl::PeakValues);
   m.ctl.StartVU();
   ASSERT_EQ(m.ctl.State(), LumoCtl::scRunning);
-  for (int i = 1; i <= m.ctl.SoundDriversCount(); ++i)
-    if (m.ctl.SoundDriverType(i) == LumoCtl::sdtcOutput &&
-        m.ctl.SoundDriverName(i).contains("KaraOut"))
-      m.ctl.setSoundDriver(i);
+  m.toTheSpeaker();
   ASSERT_EQ(m.ctl.SoundDriverType(m.ctl.SoundDriver()), LumoCtl::sdtcOutput);
   m.ctl.setFileName(QString::fromStdString(song.string()));
 
@@ -217,15 +217,9 @@ TEST(MeterSound, LoopedPlaybackHasNoGaps) {
   REQUIRE_SOUND_SERVER();
   testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
   testaudio::TempDir dir;
-  const auto song = dir / "loop.wav";
-  testaudio::writeWav(song, testaudio::makeAudio(44100, 2, 44100, [](int64_t f, int) {
-                        return testaudio::sine(1000, 0.5, f, 44100);
-                      }));
+  const auto song = toneFile(dir / "loop.wav", 1);
   Meter m(LumoCtl::qc44S16);
-  for (int i = 1; i <= m.ctl.SoundDriversCount(); ++i)
-    if (m.ctl.SoundDriverType(i) == LumoCtl::sdtcOutput &&
-        m.ctl.SoundDriverName(i).contains("KaraOut"))
-      m.ctl.setSoundDriver(i);
+  m.toTheSpeaker();
   m.ctl.setFileName(QString::fromStdString(song.string()));
   testaudio::MonitorRecorder rec;
   ASSERT_TRUE(rec.ok()) << rec.error();

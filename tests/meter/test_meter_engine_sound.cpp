@@ -3,57 +3,20 @@
 // file that other readers take whole.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pulse/simple.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
+#include "MicFeed.h"
 #include "TestAudio.h"
 #include "modDXAPI.h"
 
 using namespace lumo;
 
 namespace {
-
-// A sine played into the sink whose monitor is the default source, until destroyed.
-class Singer {
- public:
-  Singer(double hz, double amp) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = uint32_t(-1);
-    attr.tlength = 22050 * sizeof(float);  // half a second ahead: no gap when the machine is busy
-    int err = 0;
-    stream_ = pa_simple_new(nullptr, "LumoMeter tests", PA_STREAM_PLAYBACK, "mic_feed", "voice",
-                            &spec, nullptr, &attr, &err);
-    if (!stream_) return;
-    thread_ = std::thread([this, hz, amp] {
-      std::vector<float> block(441);
-      int64_t frame = 0;
-      while (running_.load()) {
-        for (auto& x : block) x = testaudio::sine(hz, amp, frame++, 44100);
-        int e = 0;
-        if (pa_simple_write(stream_, block.data(), block.size() * sizeof(float), &e) < 0) break;
-      }
-    });
-  }
-  ~Singer() {
-    running_ = false;
-    if (thread_.joinable()) thread_.join();
-    if (stream_) pa_simple_free(stream_);
-  }
-  bool ok() const { return stream_ != nullptr; }
-
- private:
-  pa_simple* stream_ = nullptr;
-  std::atomic<bool> running_{true};
-  std::thread thread_;
-};
 
 bool nextNotification(int32_t& id) {
   DXEngine& e = engine();
@@ -76,8 +39,7 @@ TEST(EngineSound, VoiceIntoTheMicrophoneIsRecordedFromTheDefaultDevice) {
   EXPECT_EQ(mic.Name, "KaraMic");
   EXPECT_EQ(mic.Type, sdtcInput);
 
-  Singer voice(880, 0.5);
-  ASSERT_TRUE(voice.ok());
+  testaudio::MicFeed voice(880, 0.5f);
   DXEngine& e = engine();
   ASSERT_TRUE(e.openCapture(1024, "4M16", mic)) << e.LastErrorMessage;
   e.setupCaptureNotifications();

@@ -10,10 +10,4 @@ target_compile_definitions(test_recorder_sound PRIVATE ORIVELR_CLI="$<TARGET_FIL
 add_dependencies(test_recorder_sound orivelR-cli)
 gtest_discover_tests(test_recorder_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
 
-add_executable(test_recorder_window ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_recorder_window.cpp
-                                    ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
-target_include_directories(test_recorder_window PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
-target_link_libraries(test_recorder_window PRIVATE app testsupport Qt6::Test GTest::gtest)
-target_compile_definitions(test_recorder_window PRIVATE ORIVELR_TEST_REAL_SOUND)
-gtest_discover_tests(test_recorder_window PROPERTIES LABELS sound RESOURCE_LOCK sound_server
-                     ENVIRONMENT ${ORIVELR_TEST_ENV})
+orivelr_window_test(test_recorder_window recorder/test_recorder_window.cpp REAL_SOUND)
