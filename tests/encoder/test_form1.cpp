@@ -54,11 +54,6 @@ TEST(Form1, OpenEncodeFinishedWritesTheMp3BesideTheWav) {
   enctest::makeWav(dir / "song.wav", 44100, 2, "-b 16", 3);
   const QString wav = QString::fromStdString((dir / "song.wav").string());
   Form1 w;
-  EXPECT_EQ(w.Label1->text(), "00 %");
-  EXPECT_EQ(w.Label2->text(), "Seconds Left");
-  EXPECT_EQ(w.Combo1->currentText(), "");  // shows its placeholder "BitRate"
-  ASSERT_EQ(w.Combo1->count(), 4);
-  ASSERT_EQ(w.Combo2->count(), 2);
   QTest::mouseClick(w.Command3, Qt::LeftButton);  // nothing chosen yet: nothing happens
   EXPECT_FALSE(w.MEnc1->busy());
 

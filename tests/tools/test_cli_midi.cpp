@@ -105,7 +105,9 @@ INSTANTIATE_TEST_SUITE_P(Sliders, MidiTempo,
                          ::testing::Values(std::pair{32, 8.0 * 2 / 30}, std::pair{64, 1.0},
                                            std::pair{127, 2.0}));
 
-TEST(MidiRender, TransposeMovesThePitchAndMuteSilences) {
+// Transpose moves the pitch, mute silences, and the level slider scales by its decibels:
+// (100 - V) * 42 - 3000 hundredths of a decibel, so 50 steps are 21 dB.
+TEST(MidiRender, TransposeMuteAndLevelShapeWhatIsWritten) {
   testaudio::TempDir dir;
   const auto song = karaokeSong(dir);
   const Audio plain = render(dir, song, "--seconds 1");
@@ -117,14 +119,8 @@ TEST(MidiRender, TransposeMovesThePitchAndMuteSilences) {
             5 * testaudio::toneAmplitude(up, 0, a4, 22050, 8820));
   const Audio muted = render(dir, song, "--seconds 1 --mute 1");
   EXPECT_LT(testaudio::rms(muted, 0, 0, muted.frames()), 1e-4);
-}
-
-TEST(MidiRender, LevelSliderScalesByItsDecibels) {
-  testaudio::TempDir dir;
-  const auto song = karaokeSong(dir);
   const Audio loud = render(dir, song, "--seconds 1 --level 25 --format f32");
   const Audio soft = render(dir, song, "--seconds 1 --level 75 --format f32");
-  // (100 - V) * 42 - 3000 hundredths of a decibel: 50 steps are 21 dB.
   const double ratio =
       testaudio::rms(loud, 0, 22050, 11025) / testaudio::rms(soft, 0, 22050, 11025);
   EXPECT_NEAR(20 * std::log10(ratio), 21.0, 0.5);
