@@ -116,17 +116,6 @@ void countBlocks(HDSP, DWORD, void*, DWORD, void*) {
   ++gBlocks;
 }
 
-// Polls `done` until it holds or `seconds` pass; true when it held.
-template <class Fn>
-bool waitFor(Fn done, double seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 double seconds(HSTREAM h) {
   return BASS_ChannelBytes2Seconds(h, BASS_ChannelGetPosition(h));
 }
@@ -185,13 +174,14 @@ TEST(RealTime, MixingThreadNeitherAllocatesNorLocks) {
   ASSERT_TRUE(BASS_FX_DSP_SetParameters(main, kFxPeakingEq, &band));
   ASSERT_TRUE(BASS_ChannelSlideAttributes(bass, -1, 50, -50, 200));
   ASSERT_TRUE(perf.SendTransposePMSG(0, 3));
-  EXPECT_TRUE(waitFor([&] { return seconds(main) > 1.5; }, 30));
+  EXPECT_TRUE(testaudio::waitFor([&] { return seconds(main) > 1.5; }, 30));
   ASSERT_TRUE(BASS_ChannelSetPosition(main, 0));
   // The resampled song plays to its end, where the resampler's tail comes out.
-  EXPECT_TRUE(waitFor([&] { return BASS_ChannelIsActive(low) == BASS_ACTIVE_STOPPED; }, 30));
-  EXPECT_TRUE(waitFor([&] { return !state.IsPlaying(); }, 30));
+  EXPECT_TRUE(
+      testaudio::waitFor([&] { return BASS_ChannelIsActive(low) == BASS_ACTIVE_STOPPED; }, 30));
+  EXPECT_TRUE(testaudio::waitFor([&] { return !state.IsPlaying(); }, 30));
   EXPECT_TRUE(perf.StopEx());
-  EXPECT_TRUE(waitFor([&] { return seconds(main) > 1.0; }, 30));
+  EXPECT_TRUE(testaudio::waitFor([&] { return seconds(main) > 1.0; }, 30));
   gCounting = false;
 
   EXPECT_GT(gBlocks.load(), 100);

@@ -2,7 +2,6 @@
 // CD-TEXT, a cdrdao TOC, a cut one and a garbage one. Rips are checked against the audio the
 // images were made of, against cd-paranoia on the same image, and WMA files with ffprobe.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <taglib/asffile.h>
 #include <taglib/asftag.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -25,10 +23,14 @@
 
 #include "CdDecoder.h"
 #include "Rip.h"
+#include "TestAudio.h"
 #include "TrackList.h"
 #include "bass.h"
 
 namespace fs = std::filesystem;
+using testaudio::q;
+using testaudio::slurp;
+using testaudio::spit;
 
 namespace {
 
@@ -40,26 +42,6 @@ std::string msf(int sectors) {
   char s[16];
   std::snprintf(s, sizeof s, "%02d:%02d:%02d", sectors / 75 / 60, sectors / 75 % 60, sectors % 75);
   return s;
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
-void spit(const fs::path& p, const std::string& data) {
-  std::ofstream(p, std::ios::binary) << data;
-}
-
-std::string run(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
 }
 
 uint32_t le32(const std::string& s, size_t at) {
@@ -210,8 +192,7 @@ TEST(WavRip, IsTheTrackBitForBitBehindAHeaderSoxReads) {
   ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
   EXPECT_EQ(r.message, "WAV File Encoded.");
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(run("for o in t r c b e s; do soxi -$o '" + out.string() + "'; done"),
-            "wav\n44100\n2\n16\nSigned Integer PCM\n441000\n");
+  EXPECT_EQ(testaudio::soxi(out, "trcbes"), "wav 44100 2 16 Signed Integer PCM 441000");
   const std::string wav = slurp(out);
   ASSERT_EQ(wav.size(), 1764044u);
   EXPECT_EQ(le32(wav, 4), 1764036u);  // the RIFF size, which sox does not check
@@ -219,14 +200,12 @@ TEST(WavRip, IsTheTrackBitForBitBehindAHeaderSoxReads) {
 }
 
 TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
-  if (run("command -v cd-paranoia").empty()) GTEST_SKIP() << "cd-paranoia is not installed";
+  if (testaudio::run("command -v cd-paranoia") != 0) GTEST_SKIP() << "cd-paranoia is missing";
   const fs::path ours = Discs::dir / "ours.wav", theirs = Discs::dir / "theirs.wav";
   ASSERT_EQ(cd::extractAudioTrack(driveOf("plain.cue"), 2, ours, {}).status, cd::RipResult::Done);
-  int status = 0;
-  const std::string log = run("cd-paranoia -q -d '" + (Discs::dir / "plain.cue").string() +
-                                  "' -w 3 '" + theirs.string() + "'",
-                              &status);
-  ASSERT_EQ(status, 0) << log;
+  ASSERT_EQ(testaudio::run("cd-paranoia -q -d " + q(Discs::dir / "plain.cue") + " -w 3 " +
+                           q(theirs) + " 2>&1"),
+            0);
   const std::string a = slurp(ours), b = slurp(theirs);
   ASSERT_EQ(a.size(), size_t(kSectors[2]) * kSectorBytes + 44);
   EXPECT_TRUE(a.substr(44) == b.substr(b.size() - (a.size() - 44)));
@@ -236,10 +215,9 @@ TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
 // ffprobe's view of a file: "bit_rate", "duration" and its tags by ffprobe's names.
 std::map<std::string, std::string> probe(const fs::path& file) {
   std::map<std::string, std::string> m;
-  std::istringstream lines(
-      run("ffprobe -v error -show_entries format=bit_rate,duration:format_tags"
-          " -of default=nw=1 '" +
-          file.string() + "'"));
+  std::istringstream lines(testaudio::output(
+      "ffprobe -v error -show_entries format=bit_rate,duration:format_tags -of default=nw=1 " +
+      q(file)));
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("TAG:")) line = line.substr(4);
     const auto eq = line.find('=');
@@ -424,20 +402,16 @@ TEST(CdReadError, RunsTheStreamsSyncsOnceOffTheCallersThread) {
 
 TEST(CdCli, ListsTracksAndRips) {
   const std::string cli = ORIVELR_CLI;
-  int status = -1;
   const std::string drive = std::to_string(driveOf("text.cue"));
-  EXPECT_EQ(run(cli + " cd tracks " + drive, &status),
+  EXPECT_EQ(testaudio::output(cli + " cd tracks " + drive),
             "Artist: Disc Artist\nAlbum: Disc Album\n01\tSinger 1 / Song 1\t[00:10]\n"
-            "02\tSinger 2 / Song 2\t[00:03]\n03\tSinger 3 / Song 3\t[00:04]\n");
-  EXPECT_EQ(status, 0);
+            "02\tSinger 2 / Song 2\t[00:03]\n03\tSinger 3 / Song 3\t[00:04]");
   const fs::path out = Discs::dir / "cli.wav";
-  const std::string log = run(cli + " cd rip " + drive + " 2 '" + out.string() + "'", &status);
-  EXPECT_EQ(status, 0) << log;
+  testaudio::output(cli + " cd rip " + drive + " 2 " + q(out));
   EXPECT_TRUE(slurp(out).substr(44) == Discs::audio[1]);
-  EXPECT_NE(run(cli + " cd rip " + drive + " 9 '" + out.string() + "'", &status)
-                .find("Unable to Create CD Stream!"),
-            std::string::npos);
-  EXPECT_EQ(status, 3);
+  std::string log;
+  EXPECT_EQ(testaudio::run(cli + " cd rip " + drive + " 9 " + q(out) + " 2>&1", &log), 3);
+  EXPECT_NE(log.find("Unable to Create CD Stream!"), std::string::npos);
 }
 
 }  // namespace

@@ -13,9 +13,7 @@
 
 namespace enctest {
 
-inline std::string q(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
+using testaudio::q;
 
 // A chord over pink noise in the given sample format ("-b 16", "-b 32 -e floating-point").
 inline void makeWav(const std::filesystem::path& path, int rate, int channels,

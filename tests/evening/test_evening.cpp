@@ -35,23 +35,14 @@
 
 namespace fs = std::filesystem;
 using testaudio::Audio;
+using testaudio::output;
+using testaudio::q;
+using testaudio::soxi;
 
 namespace {
 
 constexpr int kYes = 6;
 constexpr int kNo = 7;
-
-std::string q(const fs::path& p) {
-  return "'" + p.string() + "'";
-}
-
-// A command's standard output without its last line break; fails the test when it fails.
-std::string output(const std::string& command) {
-  std::string out;
-  EXPECT_EQ(testaudio::run(command, &out), 0) << command;
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
 
 // Level of `hz` on channel 0 over [fromS, toS) seconds.
 double level(const Audio& a, double hz, double fromS, double toS) {
@@ -67,17 +58,6 @@ double lowestLevel(const Audio& a, double hz, double fromS, double toS) {
   for (double t = fromS; t + 0.1 <= toS + 1e-9; t += 0.1)
     lowest = std::min(lowest, level(a, hz, t, t + 0.1));
   return lowest;
-}
-
-// A saved file's seconds, rate and channels as sox reads them.
-struct Soxi {
-  double seconds;
-  int rate;
-  int channels;
-};
-Soxi soxi(const fs::path& file) {
-  return {std::stod(output("soxi -D " + q(file))), std::stoi(output("soxi -r " + q(file))),
-          std::stoi(output("soxi -c " + q(file)))};
 }
 
 // An MP3 decoded by ffmpeg into a WAV beside it.
@@ -223,10 +203,8 @@ TEST_F(Evening, Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAs
   const fs::path wav = save(w->cmdsavewav, "evening.wav");
   EXPECT_EQ(s.files.requests.back().title, "Save WAVE File As");
   EXPECT_EQ(testaudio::run("cmp -s " + q(take) + " " + q(wav)), 0);
-  const Soxi wavInfo = soxi(wav);
-  EXPECT_NEAR(wavInfo.seconds, double(a.frames()) / a.rate, 1e-3);
-  EXPECT_EQ(wavInfo.rate, 44100);
-  EXPECT_EQ(wavInfo.channels, 2);
+  EXPECT_EQ(soxi(wav, "rc"), "44100 2");
+  EXPECT_NEAR(std::stod(soxi(wav, "D")), double(a.frames()) / a.rate, 1e-3);
   // sox's own measure: the sides and the voice, about 0.13 RMS on each channel.
   const double rms = std::stod(output("sox " + q(wav) + " -n trim 1 2 stat 2>&1 | "
                                       "awk '/RMS     amplitude/ {print $3}'"));
@@ -300,12 +278,11 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
   EXPECT_TRUE(shown("ORIVEL", "Fatto!"));
 
   const fs::path wav = save(w->cmdsavewav, "karaoke.wav");
-  const Soxi info = soxi(wav);
-  EXPECT_EQ(info.rate, 22050);
-  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ(soxi(wav, "rc"), "22050 1");
+  const double seconds = std::stod(soxi(wav, "D"));
   // The rest of the song's 5.75 seconds at twice the tempo, and the second the recorder keeps
   // after its end; at the song's tempo the take would be 6.75 seconds.
-  EXPECT_NEAR(info.seconds, changedAt + (5.75 - changedAt) / 2 + 1, 0.3);
+  EXPECT_NEAR(seconds, changedAt + (5.75 - changedAt) / 2 + 1, 0.3);
   const Audio a = testaudio::readAudio(wav);
   // The voice is on the take.
   EXPECT_GT(lowestLevel(a, 660, 1, 3), 0.08);
@@ -316,7 +293,7 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
     for (double t = fromS; t + 0.1 <= toS; t += 0.025) h = std::max(h, level(a, hz, t, t + 0.1));
     return h;
   };
-  const double a4 = 440, b4 = 493.88, songsEnd = info.seconds - 1;
+  const double a4 = 440, b4 = 493.88, songsEnd = seconds - 1;
   EXPECT_GT(highest(a4, 0.5, changedAt), 4 * highest(b4, 0.5, changedAt));
   EXPECT_GT(highest(b4, changedAt + 0.4, songsEnd), 4 * highest(a4, changedAt + 0.4, songsEnd));
 }
@@ -333,10 +310,7 @@ TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
   QTest::mouseClick(cd->cmdButton[7], Qt::LeftButton);  // "&WAV File" is the start
   unsetenv("ORIVELR_CD_IMAGES");
   EXPECT_TRUE(shown("ORIVEL", "WAV File Encoded."));
-  const Soxi rip = soxi(home / "TRACK.WAV");
-  EXPECT_DOUBLE_EQ(rip.seconds, 6.0);
-  EXPECT_EQ(rip.rate, 44100);
-  EXPECT_EQ(rip.channels, 2);
+  EXPECT_EQ(soxi(home / "TRACK.WAV", "Drc"), "6.000000 44100 2");
   EXPECT_EQ(w->LabelSongLength->text(), "    From CdAudio TRACK1");
   EXPECT_FALSE(cd->isVisible());
 
@@ -354,8 +328,8 @@ TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
     QTest::mouseClick(w->cmdrec, Qt::LeftButton);
   }
   const Audio played = monitor.stop();
-  const Soxi info = soxi(take);
-  EXPECT_NEAR(info.seconds, 7.0 + 1, 0.3);  // and the second after the stop
+  const double seconds = std::stod(soxi(take, "D"));
+  EXPECT_NEAR(seconds, 7.0 + 1, 0.3);  // and the second after the stop
   const Audio a = testaudio::readAudio(take);
   EXPECT_NEAR(level(a, 660, 1, 5), 0.4, 0.05);
   EXPECT_LT(level(a, testaudio::kCdImageTrack1Hz, 1, 5), 0.01);  // the voice, not the song
@@ -376,7 +350,7 @@ TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
             "2,112000");
   EXPECT_NEAR(std::stod(output("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
                                q(mp3))),
-              info.seconds, 0.1);
+              seconds, 0.1);
   const Audio decoded = decodeMp3(mp3);
   EXPECT_NEAR(level(decoded, 660, 1, 5), 0.4, 0.05);
 }

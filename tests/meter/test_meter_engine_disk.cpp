@@ -102,9 +102,7 @@ TEST_F(DiskEngine, RecordingHoldsExactlyWhatWasCaptured) {
   const uint32_t data = uint32_t(file.size() - 44);
   EXPECT_EQ(e.SavedByteCount, data);
   for (uint32_t i = 0; i < data; ++i) ASSERT_EQ(file[44 + i], inputByte(i)) << "byte " << i;
-  std::string samples;
-  ASSERT_EQ(testaudio::run("soxi -s '" + path.string() + "'", &samples), 0);
-  EXPECT_EQ(std::stoul(samples), data);
+  EXPECT_EQ(std::stoul(testaudio::soxi(path, "s")), data);
 }
 
 TEST_F(DiskEngine, PlaybackWritesTheFilesAudioToTheDevice) {

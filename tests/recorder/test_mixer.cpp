@@ -32,15 +32,6 @@ std::string pactl(const std::string& args) {
   return out;
 }
 
-bool waitFor(const std::function<bool()>& condition, double seconds = 5) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 // The first percentage of a pactl volume line.
 int percentIn(const std::string& text) {
   std::smatch m;
@@ -165,7 +156,7 @@ TEST_F(Mixer, MicrophoneIsHeardOnTheOutputOnlyWhileUnmuted) {
     ASSERT_NE(tagged, "");
     module = tagged.substr(0, tagged.find('\t'));
     EXPECT_NE(tagged.find("source=\"kara_mic\" sink=\"kara_out\""), std::string::npos) << tagged;
-    EXPECT_TRUE(waitFor(toneHeard));
+    EXPECT_TRUE(testaudio::waitFor(toneHeard, 5));
 
     ASSERT_TRUE(mixer.setPlayVolume(50));
     EXPECT_EQ(percentIn(inputOfModule(module)), 50);
@@ -175,16 +166,16 @@ TEST_F(Mixer, MicrophoneIsHeardOnTheOutputOnlyWhileUnmuted) {
     const std::string input =
         std::regex_replace(inputOfModule(module), std::regex(R"(^Sink Input #(\d+)[\s\S]*)"), "$1");
     testaudio::run("pactl set-sink-input-mute " + input + " 1");
-    ASSERT_TRUE(waitFor([&] { return events == 1; }));
+    ASSERT_TRUE(testaudio::waitFor([&] { return events == 1; }, 5));
     EXPECT_EQ(lastEvent, 1);
     EXPECT_TRUE(mixer.playMute());
     testaudio::run("pactl set-sink-input-mute " + input + " 0");
-    ASSERT_TRUE(waitFor([&] { return events == 2; }));
+    ASSERT_TRUE(testaudio::waitFor([&] { return events == 2; }, 5));
     EXPECT_EQ(lastEvent, 0);
 
     ASSERT_TRUE(mixer.setPlayMute(true));
     EXPECT_EQ(taggedLoopbacks(), "");
-    EXPECT_TRUE(waitFor([] { return !toneHeard(); }));
+    EXPECT_TRUE(testaudio::waitFor([] { return !toneHeard(); }, 5));
 
     ASSERT_TRUE(mixer.setPlayMute(false));
     EXPECT_NE(taggedLoopbacks(), "");

@@ -25,9 +25,7 @@ namespace {
 
 const std::string kCli = ORIVELR_CLI;
 
-std::string q(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
+using testaudio::q;
 
 void fullVolumes() {
   testaudio::run(
@@ -140,9 +138,7 @@ TEST(RecorderSound, KilledRecordingLeavesAllButTheLastSecond) {
   waitpid(pid, &status, 0);
   const double onDisk = double(std::filesystem::file_size(take) - 44) / 176400;
   ASSERT_GE(onDisk, 3.0);
-  std::string seconds;
-  ASSERT_EQ(testaudio::run("soxi -D " + q(take), &seconds), 0);
-  EXPECT_GE(std::stod(seconds), onDisk - 1.0);
+  EXPECT_GE(std::stod(testaudio::soxi(take, "D")), onDisk - 1.0);
   const Audio a = testaudio::readAudio(take);
   EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 500, a.rate, a.rate), 0.3, 0.05);
 }

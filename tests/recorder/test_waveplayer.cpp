@@ -58,9 +58,7 @@ TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBack) {
   const auto out = dir / "out.wav";
   wp.SaveAs(out.string());
   EXPECT_EQ(wp.FileName(), out.string());
-  std::string soxi;
-  ASSERT_EQ(testaudio::run("soxi -s '" + out.string() + "'", &soxi), 0);
-  EXPECT_EQ(std::stol(soxi), 22050);
+  EXPECT_EQ(testaudio::soxi(out, "s"), "22050");
   const auto a = testaudio::readAudio(out);
   EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 440, 0, 11025), 0.5, 0.01);  // the tone stayed
 
@@ -168,11 +166,7 @@ TEST(WavHeader, SaysWhatSoxReads) {
   bytes.resize(bytes.size() + 400, 0x80);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  std::string out;
-  ASSERT_EQ(testaudio::run(
-                "for o in r c b s; do soxi -$o '" + path.string() + "'; done | tr '\\n' ' '", &out),
-            0);
-  EXPECT_EQ(out, "22050 2 8 200 ");
+  EXPECT_EQ(testaudio::soxi(path, "rcbs"), "22050 2 8 200");
 }
 
 }  // namespace

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 #include <stdexcept>
+#include <thread>
 
 namespace testaudio {
 
@@ -109,6 +113,42 @@ int run(const std::string& command, std::string* out) {
   int status = pclose(p);
   if (out) *out = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string q(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
+
+std::string output(const std::string& command) {
+  std::string out;
+  EXPECT_EQ(run(command, &out), 0) << command;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+std::string soxi(const std::filesystem::path& file, const std::string& flags) {
+  std::string answers;
+  for (char flag : flags)
+    answers += (answers.empty() ? "" : " ") + output(std::string("soxi -") + flag + " " + q(file));
+  return answers;
+}
+
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+void spit(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+bool waitFor(const std::function<bool()>& done, double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp3) {

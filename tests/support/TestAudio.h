@@ -37,6 +37,18 @@ std::vector<uint8_t> craftedFlacHeader(uint32_t rate, int channels, uint64_t fra
 
 // Runs a shell command; returns its exit status, its standard output in *out when given.
 int run(const std::string& command, std::string* out = nullptr);
+// `p` in single quotes, for a shell command.
+std::string q(const std::filesystem::path& p);
+// A command's standard output without its last line break; fails the test when it fails.
+std::string output(const std::string& command);
+// What soxi says of `file` for each letter of `flags` ("Drc": seconds, rate, channels), the
+// answers separated by spaces; fails the test when sox can't read the file.
+std::string soxi(const std::filesystem::path& file, const std::string& flags);
+// A whole file as bytes, and a file written from them.
+std::string slurp(const std::filesystem::path& p);
+void spit(const std::filesystem::path& p, const std::string& bytes);
+// Polls `done` every few milliseconds until it holds or `seconds` pass; true when it held.
+bool waitFor(const std::function<bool()>& done, double seconds);
 // Encodes a WAV file as MP3 (CBR 192k, LAME header) with ffmpeg; fails the test when it can't.
 void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp3);
 // Decoded frame count of a file by ffmpeg (which trims the encoder delay and padding).

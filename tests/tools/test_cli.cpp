@@ -27,16 +27,8 @@ Result cli(const std::string& args) {
   return {status, out};
 }
 
-std::string q(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
-
-// What soxi reports of `file` with `flag` (-s samples, -r rate, -e encoding).
-std::string soxi(const char* flag, const std::filesystem::path& file) {
-  std::string out;
-  EXPECT_EQ(testaudio::run(std::string("soxi ") + flag + " " + q(file), &out), 0);
-  return out;
-}
+using testaudio::q;
+using testaudio::soxi;
 
 // Centre voice, a tone on each side, a little noise: a song the remover must turn into the
 // halved side signal.
@@ -76,7 +68,7 @@ TEST(Render, NeutralRemoverGivesHalfTheSideSampleForSample) {
       cli("render " + q(dir / "song.wav") + " " + q(dir / "f.wav") + " --format f32 " + kNeutral)
           .status,
       0);
-  EXPECT_NE(soxi("-e", dir / "f.wav").find("Floating"), std::string::npos);
+  EXPECT_NE(soxi(dir / "f.wav", "e").find("Floating"), std::string::npos);
   expectHalfSide(in, testaudio::readAudio(dir / "f.wav"), 1e-7);
 }
 
@@ -121,7 +113,7 @@ TEST(Render, SecondsStopsALoopingModule) {
   ASSERT_EQ(
       cli("render " + q(dir / "tune.mod") + " " + q(dir / "out.wav") + " --seconds 12.5").status,
       0);
-  EXPECT_EQ(std::stoll(soxi("-s", dir / "out.wav")),
+  EXPECT_EQ(std::stoll(soxi(dir / "out.wav", "s")),
             551250);  // longer than one pass: the module loops
   const Audio out = testaudio::readAudio(dir / "out.wav");
   EXPECT_GT(testaudio::rms(out, 0, 500000, 44100), 0.001);
@@ -132,8 +124,8 @@ TEST(Render, OtherRatesAreResampledToTheOutputRate) {
   TempDir dir;
   testaudio::writeWav(dir / "song.wav", songWithVoice(22050, 2), testaudio::Format::S16);
   ASSERT_EQ(cli("render " + q(dir / "song.wav") + " " + q(dir / "out.wav")).status, 0);
-  EXPECT_EQ(std::stoi(soxi("-r", dir / "out.wav")), 44100);
-  EXPECT_EQ(std::stoll(soxi("-s", dir / "out.wav")), 88200);
+  EXPECT_EQ(std::stoi(soxi(dir / "out.wav", "r")), 44100);
+  EXPECT_EQ(std::stoll(soxi(dir / "out.wav", "s")), 88200);
 }
 
 struct BadInput {

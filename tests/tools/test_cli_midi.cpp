@@ -14,9 +14,7 @@ using testaudio::Audio;
 namespace {
 
 const std::string kCli = ORIVELR_CLI;
-std::string q(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
+using testaudio::q;
 
 // Four short notes of A4 a quarter apart at 120 bpm (480 ticks a quarter), each with its
 // lyric syllable, the lyrics sharing the notes' track.

@@ -16,9 +16,7 @@ namespace {
 
 const std::string kCli = ORIVELR_CLI;
 
-std::string q(const std::filesystem::path& p) {
-  return "'" + p.string() + "'";
-}
+using testaudio::q;
 
 // Records the default sink's monitor while `command` runs, and the tenth of a second of
 // recording that follows it (the player has drained its output by the time it ends).
