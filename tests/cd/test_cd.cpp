@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -214,16 +213,7 @@ TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
 
 // ffprobe's view of a file: "bit_rate", "duration" and its tags by ffprobe's names.
 std::map<std::string, std::string> probe(const fs::path& file) {
-  std::map<std::string, std::string> m;
-  std::istringstream lines(testaudio::output(
-      "ffprobe -v error -show_entries format=bit_rate,duration:format_tags -of default=nw=1 " +
-      q(file)));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with("TAG:")) line = line.substr(4);
-    const auto eq = line.find('=');
-    if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return m;
+  return testaudio::probe(file, "format=bit_rate,duration:format_tags");
 }
 
 class WmaBitRate : public testing::TestWithParam<uint32_t> {};

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "TestAudio.h"
@@ -29,18 +28,7 @@ inline void makeWav(const std::filesystem::path& path, int rate, int channels,
 
 // The first audio stream's fields as ffprobe reports them ("bit_rate", "channels", ...).
 inline std::map<std::string, std::string> probe(const std::filesystem::path& mp3) {
-  std::string out;
-  testaudio::run(
-      "ffprobe -v error -select_streams a:0 -of default=nw=1 -show_entries "
-      "stream=codec_name,bit_rate,channels,sample_rate " +
-          q(mp3),
-      &out);
-  std::map<std::string, std::string> fields;
-  std::istringstream lines(out);
-  for (std::string l; std::getline(lines, l);)
-    if (const auto eq = l.find('='); eq != std::string::npos)
-      fields[l.substr(0, eq)] = l.substr(eq + 1);
-  return fields;
+  return testaudio::probe(mp3, "stream=codec_name,bit_rate,channels,sample_rate", "a:0");
 }
 
 // Files of a folder, hidden partial ones included.

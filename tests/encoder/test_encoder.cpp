@@ -28,11 +28,6 @@ encoder::EncodeResult encode(const std::filesystem::path& in, const std::filesys
   return encoder::encodeMp3({in.string(), out.string(), bitRate, mode}, never, progress);
 }
 
-std::string contents(const std::filesystem::path& p) {
-  std::ifstream f(p);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 struct Case {
   const char* name;
   int rate, channels;
@@ -114,7 +109,7 @@ TEST_P(EncodeFailures, SayWhyAndLeaveTheTargetAsItWas) {
   EXPECT_FALSE(r.ok || r.cancelled);
   EXPECT_NE(r.error.find(b.error), std::string::npos) << r.error;
   EXPECT_EQ(enctest::fileCount(dir.path()), 4);
-  EXPECT_EQ(contents(dir / "old.mp3"), "old");
+  EXPECT_EQ(testaudio::slurp(dir / "old.mp3"), "old");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,7 +183,7 @@ TEST(MEnc, StopAndDestructionMidwayLeaveTheTargetAsItWas) {
     ASSERT_TRUE(progress.wait(kWaitMs));
   }  // destroyed while encoding
   EXPECT_EQ(enctest::fileCount(dir.path()), 2);
-  EXPECT_EQ(contents(dir / "in.mp3"), "old");
+  EXPECT_EQ(testaudio::slurp(dir / "in.mp3"), "old");
 }
 
 TEST(MEnc, SecondStartWaitsForTheFirstAndBothFilesAreWhole) {

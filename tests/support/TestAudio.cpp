@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -149,6 +150,20 @@ bool waitFor(const std::function<bool()>& done, double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+std::map<std::string, std::string> probe(const std::filesystem::path& file,
+                                         const std::string& entries, const std::string& select) {
+  std::istringstream lines(output("ffprobe -v error " +
+                                  (select.empty() ? "" : "-select_streams " + select + " ") +
+                                  "-of default=nw=1 -show_entries " + entries + " " + q(file)));
+  std::map<std::string, std::string> fields;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("TAG:")) line = line.substr(4);
+    if (const auto eq = line.find('='); eq != std::string::npos)
+      fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return fields;
 }
 
 void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp3) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ std::string slurp(const std::filesystem::path& p);
 void spit(const std::filesystem::path& p, const std::string& bytes);
 // Polls `done` every few milliseconds until it holds or `seconds` pass; true when it held.
 bool waitFor(const std::function<bool()>& done, double seconds);
+// The fields ffprobe shows of `file` for `entries` (its -show_entries, "stream=bit_rate"), by
+// ffprobe's names, tags without their "TAG:"; `select` narrows the streams ("a:0").
+std::map<std::string, std::string> probe(const std::filesystem::path& file,
+                                         const std::string& entries,
+                                         const std::string& select = "");
 // Encodes a WAV file as MP3 (CBR 192k, LAME header) with ffmpeg; fails the test when it can't.
 void encodeMp3(const std::filesystem::path& wav, const std::filesystem::path& mp3);
 // Decoded frame count of a file by ffmpeg (which trims the encoder delay and padding).
