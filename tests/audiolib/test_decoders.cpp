@@ -46,31 +46,22 @@ double maxDifference(std::span<const float> a, std::span<const float> b) {
   return worst;
 }
 
-std::vector<uint8_t> readBytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
+using testaudio::q;
 
-fs::path writeBytes(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+// `b` and then `end`, as the file `p`.
+fs::path writeBytes(const fs::path& p, const std::vector<uint8_t>& b, const std::string& end = "") {
+  testaudio::spit(p, std::string(b.begin(), b.end()) + end);
   return p;
 }
 
-int64_t soxFrames(const fs::path& p) {
-  std::string out;
-  EXPECT_EQ(testaudio::run("sox --i -s '" + p.string() + "'", &out), 0);
-  return out.empty() ? -1 : std::stoll(out);
-}
-
-// Opens `file` as a stream or, with `rate`, as a module; opening must succeed.
+// Opens `file` as a stream or, with `rate`, as a module; opening must succeed (the callers
+// assert the decoder).
 std::unique_ptr<Decoder> open(const fs::path& file, int rate = 0, bool loop = false,
                               bool ramp = false) {
   int error = -1;
   auto d = rate ? audiolib::openModuleDecoder(file, rate, loop, ramp, &error)
                 : audiolib::openStreamDecoder(file, &error);
   EXPECT_EQ(error, BASS_OK);
-  EXPECT_NE(d, nullptr);
   return d;
 }
 
@@ -114,15 +105,10 @@ TEST_P(PcmDecode, DecodesWrittenSamplesWithSoxLengthAndSeeks) {
     return testaudio::sine(440.0 * (ch + 1), 0.8, f, c.rate) + (f % 7 == 0 ? 0.05f : 0.0f);
   });
   const fs::path file = dir / (std::string("song.") + c.extension);
-  if (!c.soxArgs) {
-    testaudio::writeWav(file, src, c.written);
-  } else {
-    const fs::path ref = dir / "ref.wav";
-    testaudio::writeWav(ref, src, c.written);
-    // -D: no dither, so the file holds the plain quantised values.
-    ASSERT_EQ(
-        testaudio::run("sox -D '" + ref.string() + "' " + c.soxArgs + " '" + file.string() + "'"),
-        0);
+  const fs::path ref = c.soxArgs ? dir / "ref.wav" : file;
+  testaudio::writeWav(ref, src, c.written);
+  if (c.soxArgs) {  // -D: no dither, so the file holds the plain quantised values.
+    ASSERT_EQ(testaudio::run("sox -D " + q(ref) + " " + c.soxArgs + " " + q(file)), 0);
   }
 
   auto d = open(file);
@@ -130,7 +116,7 @@ TEST_P(PcmDecode, DecodesWrittenSamplesWithSoxLengthAndSeeks) {
   EXPECT_EQ(d->sampleRate(), c.rate);
   EXPECT_EQ(d->channels(), c.channels);
   EXPECT_EQ(d->channelType(), BASS_CTYPE_STREAM_WAV);
-  EXPECT_EQ(d->lengthFrames(), soxFrames(file));
+  EXPECT_EQ(std::to_string(d->lengthFrames()), testaudio::soxi(file, "s"));
   EXPECT_EQ(d->lengthFrames(), frames);
 
   const Audio got = decode(*d, INT64_MAX, 999);
@@ -163,11 +149,11 @@ TEST(PcmDecodeDamaged, DataChunkLongerThanFilePlaysWhatIsThere) {
   });
   const fs::path file = dir / "cut.wav";
   testaudio::writeWav(file, src);
-  std::vector<uint8_t> bytes = readBytes(file);
-  ASSERT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+  std::string bytes = testaudio::slurp(file);
+  ASSERT_EQ(bytes.substr(36, 4), "data");
   const uint32_t claimed = uint32_t(frames * 4 * 10);
-  for (int i = 0; i < 4; ++i) bytes[size_t(40 + i)] = uint8_t(claimed >> (8 * i));
-  writeBytes(file, bytes);
+  for (int i = 0; i < 4; ++i) bytes[size_t(40 + i)] = char(claimed >> (8 * i));
+  testaudio::spit(file, bytes);
 
   auto d = open(file);
   ASSERT_NE(d, nullptr);
@@ -193,19 +179,15 @@ class Mp3Decode : public testing::TestWithParam<Mp3Case> {};
 
 // Prepends an ID3v2.3 tag of `body` bytes of padding (zeros are valid padding).
 void prependId3(const fs::path& file, size_t body) {
-  std::vector<uint8_t> tag{'I', 'D', '3', 3, 0, 0};
-  for (int shift = 21; shift >= 0; shift -= 7) tag.push_back(uint8_t((body >> shift) & 0x7F));
-  tag.resize(tag.size() + body, 0);
-  const std::vector<uint8_t> rest = readBytes(file);
-  tag.insert(tag.end(), rest.begin(), rest.end());
-  writeBytes(file, tag);
+  std::string tag{'I', 'D', '3', 3, 0, 0};
+  for (int shift = 21; shift >= 0; shift -= 7) tag.push_back(char((body >> shift) & 0x7F));
+  testaudio::spit(file, tag + std::string(body, '\0') + testaudio::slurp(file));
 }
 
 // The file as ffmpeg's own MP3 decoder decodes it, as interleaved float.
 std::vector<float> ffmpegDecode(const fs::path& file) {
   std::string out;
-  EXPECT_EQ(testaudio::run("ffmpeg -nostdin -v error -i '" + file.string() + "' -f f32le -", &out),
-            0);
+  EXPECT_EQ(testaudio::run("ffmpeg -nostdin -v error -i " + q(file) + " -f f32le -", &out), 0);
   std::vector<float> samples(out.size() / sizeof(float));
   std::memcpy(samples.data(), out.data(), samples.size() * sizeof(float));
   return samples;
@@ -234,8 +216,7 @@ TEST_P(Mp3Decode, GaplessLengthAlignedContentAndExactSeek) {
   if (c.encoder == Encoder::Ffmpeg)
     testaudio::encodeMp3(wav, mp3);
   else
-    ASSERT_EQ(testaudio::run("lame --quiet -b 192 '" + wav.string() + "' '" + mp3.string() + "'"),
-              0);
+    ASSERT_EQ(testaudio::run("lame --quiet -b 192 " + q(wav) + " " + q(mp3)), 0);
   for (int i = 0; i < c.extraTags; ++i) prependId3(mp3, 6000 + 10 * size_t(i));
 
   auto d = open(mp3);
@@ -293,12 +274,8 @@ fs::path writeSong(const TempDir& dir) {
 }
 
 double ffprobeSeconds(const fs::path& p, std::string* format) {
-  std::string out;
-  EXPECT_EQ(testaudio::run("ffprobe -v error -show_entries format=format_name,duration -of "
-                           "default=nw=1:nk=1 '" +
-                               p.string() + "'",
-                           &out),
-            0);
+  const std::string out = testaudio::output(
+      "ffprobe -v error -show_entries format=format_name,duration -of default=nw=1:nk=1 " + q(p));
   const size_t nl = out.find('\n');
   *format = out.substr(0, nl);
   return nl == std::string::npos ? -1 : std::stod(out.substr(nl + 1));
@@ -408,9 +385,7 @@ fs::path goodWav(const TempDir& dir) {
 // `prefix` and then the file `make` builds, as one file.
 MakeFile behind(std::vector<uint8_t> prefix, MakeFile make, size_t keep = SIZE_MAX) {
   return [=](const TempDir& d) {
-    std::vector<uint8_t> b = prefix, rest = readBytes(make(d));
-    b.insert(b.end(), rest.begin(), rest.begin() + std::min(keep, rest.size()));
-    return writeBytes(d / "made.mp3", b);
+    return writeBytes(d / "made.mp3", prefix, testaudio::slurp(make(d)).substr(0, keep));
   };
 }
 

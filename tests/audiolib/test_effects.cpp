@@ -24,13 +24,9 @@ namespace {
 constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-void runBlocks(Effect& fx, Audio& a, int64_t block = 512) {
+Audio processed(Effect& fx, Audio a, int64_t block = 512) {
   for (int64_t f = 0; f < a.frames(); f += block)
     fx.process(a.samples.data() + f * a.channels, size_t(std::min(block, a.frames() - f)));
-}
-
-Audio processed(Effect& fx, Audio a, int64_t block = 512) {
-  runBlocks(fx, a, block);
   return a;
 }
 
@@ -256,7 +252,7 @@ TEST_P(LimiterLoud, NeverExceedsFullScale) {
     });
   for (size_t i = 0; shape > Shape::Noise && i < a.samples.size(); i += 997)
     a.samples[i] = shape == Shape::Spikes ? float(i % 2 ? -amp : amp) : (i % 3 ? kInf : kNan);
-  runBlocks(*fx, a);
+  a = processed(*fx, std::move(a));
   float latePeak = 0;
   for (size_t i = 0; i < a.samples.size(); ++i) {
     ASSERT_LE(std::fabs(a.samples[i]), 1.0f) << i;
@@ -303,7 +299,7 @@ TEST_P(LimiterRelease, GainReturnsExponentially) {
   Audio a = testaudio::makeAudio(rate, 2, burst + 6 * tau, [&](int64_t f, int c) {
     return f < burst ? (c ? -4.0f : 4.0f) : 0.1f;
   });
-  runBlocks(*fx, a);
+  a = processed(*fx, std::move(a));
   EXPECT_EQ(a.at(0, 0), 1.0f);  // the very first loud sample is already limited
   EXPECT_EQ(a.at(burst - 1, 1), -1.0f);
   for (double k : {0.5, 1.0, 2.0, 5.0}) {

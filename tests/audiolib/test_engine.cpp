@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <fstream>
+#include <functional>
 #include <numbers>
 #include <vector>
 
@@ -32,10 +32,7 @@ class Engine : public ::testing::Test {
 
   // Renders `frames` frames of the output mix.
   static Audio mix(int64_t frames) {
-    Audio a;
-    a.rate = 44100;
-    a.channels = 2;
-    a.samples.resize(size_t(frames * 2));
+    Audio a{44100, 2, std::vector<float>(size_t(frames * 2))};
     EXPECT_EQ(BASS_MixGetData(a.samples.data(), DWORD(frames * 8)), DWORD(frames * 8));
     return a;
   }
@@ -59,36 +56,27 @@ Audio stereoNoise(int rate, int64_t frames) {
 }
 
 // Two streams of one file started one after the other sound as one at twice the level: they
-// start on the same frame and share what they decode.
-TEST_F(Engine, TwoStreamsOfOneFileStayInStep) {
-  const Audio in = stereoNoise(44100, 60000);
+// start on the same frame and share what they decode. Paused while its twin plays on, a stream
+// leaves the shared decoder and resumes where it was.
+TEST_F(Engine, TwoStreamsOfOneFileStayInStepAndAPausedOneResumesWhereItStopped) {
+  constexpr int64_t kTogether = 60000;
+  const Audio in = stereoNoise(44100, 44100 * 4);
   const std::string path = song(in);
   const HSTREAM a = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
   const HSTREAM b = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
   ASSERT_NE(a, b);
-  ASSERT_TRUE(BASS_StreamPlay(a, FALSE, BASS_STREAM_AUTOFREE));
-  BASS_StreamPlay(b, FALSE, BASS_STREAM_AUTOFREE);
-  const Audio out = mix(60000);
-  for (int64_t i = 0; i < 60000 * 2; ++i)
+  ASSERT_TRUE(BASS_StreamPlay(a, FALSE, 0));
+  ASSERT_TRUE(BASS_StreamPlay(b, FALSE, 0));
+  const Audio out = mix(kTogether);
+  for (int64_t i = 0; i < kTogether * 2; ++i)
     ASSERT_EQ(out.samples[size_t(i)], 2 * in.samples[size_t(i)]) << "sample " << i;
-}
-
-// A stream paused while its twin plays leaves the shared decoder and resumes where it was.
-TEST_F(Engine, PausedTwinResumesWhereItStopped) {
-  const Audio in = stereoNoise(44100, 44100 * 3);
-  const std::string path = song(in);
-  const HSTREAM a = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
-  const HSTREAM b = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_SAMPLE_FLOAT);
-  BASS_StreamPlay(a, FALSE, 0);
-  BASS_StreamPlay(b, FALSE, 0);
-  mix(4096);
   ASSERT_TRUE(BASS_ChannelPause(b));
   mix(44100 * 2);  // a plays on far past b's buffered frames
   BASS_ChannelStop(a);
   ASSERT_TRUE(BASS_ChannelResume(b));
-  const Audio out = mix(1000);
+  const Audio resumed = mix(1000);
   for (int64_t i = 0; i < 2000; ++i)
-    ASSERT_EQ(out.samples[size_t(i)], in.samples[size_t(4096 * 2 + i)]);
+    ASSERT_EQ(resumed.samples[size_t(i)], in.samples[size_t(kTogether * 2 + i)]) << i;
 }
 
 TEST_F(Engine, PositionsAndLengthsAreBytesOfTheStreamsFormat) {
@@ -159,15 +147,20 @@ TEST_F(Engine, StreamEndSignalsOnceAndFreesOnlyTheAutoFreeHandle) {
 }
 
 // Each callback notes its mark; the chain runs higher priorities first and equal ones in the
-// order they were attached.
+// order they were attached, effects among them: an effect of priority 1 runs before a callback
+// of priority 0, which sees its output.
 std::vector<int>* gOrder = nullptr;
 void mark(HDSP, DWORD, void*, DWORD, void* user) {
   if (gOrder && gOrder->size() < 64) gOrder->push_back(int(reinterpret_cast<intptr_t>(user)));
 }
+float gFirstSample = 0;
+void peek(HDSP, DWORD, void* buffer, DWORD, void*) {
+  gFirstSample = *static_cast<float*>(buffer);
+}
 
-TEST_F(Engine, ChainRunsByPriorityThenAttachOrder) {
-  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(stereoNoise(44100, 44100)).c_str(), 0, 0,
-                                          BASS_SAMPLE_FLOAT);
+TEST_F(Engine, ChainRunsByPriorityThenAttachOrderEffectsAmongTheCallbacks) {
+  const Audio in = testaudio::makeAudio(44100, 2, 4096, [](int64_t, int) { return 0.5f; });
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
   std::vector<int> order;
   order.reserve(64);
   const auto user = [](int v) { return reinterpret_cast<void*>(intptr_t(v)); };
@@ -179,29 +172,16 @@ TEST_F(Engine, ChainRunsByPriorityThenAttachOrder) {
   BASS_ChannelSetDSP(h, &mark, user(6), 0);
   ASSERT_TRUE(BASS_ChannelRemoveDSP(h, gone));
   EXPECT_FALSE(BASS_ChannelRemoveDSP(h, gone));
-  BASS_StreamPlay(h, FALSE, 0);
-  gOrder = &order;
-  mix(512);  // one chunk through the chain
-  gOrder = nullptr;
-  ASSERT_GE(order.size(), 5u);
-  EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 5), (std::vector<int>{2, 5, 1, 6, 4}));
-}
-
-// An effect of priority 1 runs before a callback of priority 0, which sees its output.
-float gFirstSample = 0;
-void peek(HDSP, DWORD, void* buffer, DWORD, void*) {
-  gFirstSample = *static_cast<float*>(buffer);
-}
-
-TEST_F(Engine, EffectsAndCallbacksShareOneOrder) {
-  const Audio in = testaudio::makeAudio(44100, 2, 4096, [](int64_t, int) { return 0.5f; });
-  const HSTREAM h = BASS_StreamCreateFile(FALSE, song(in).c_str(), 0, 0, BASS_SAMPLE_FLOAT);
   ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 1));
   const FxChannelGain half{0.5f, 0.5f};
   ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half));
   BASS_ChannelSetDSP(h, &peek, nullptr, 0);
   BASS_StreamPlay(h, FALSE, 0);
-  const Audio out = mix(256);
+  gOrder = &order;
+  const Audio out = mix(256);  // one chunk through the chain
+  gOrder = nullptr;
+  ASSERT_GE(order.size(), 5u);
+  EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 5), (std::vector<int>{2, 5, 1, 6, 4}));
   EXPECT_EQ(gFirstSample, 0.25f);
   EXPECT_EQ(out.samples[0], 0.25f);
 
@@ -336,11 +316,10 @@ TEST_F(Engine, FailuresReturnZeroAndLeaveTheirCode) {
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
   EXPECT_EQ(BASS_StreamCreateFile(FALSE, nullptr, 0, 0, 0), 0u);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
-  for (const auto [rate, channels] : std::initializer_list<std::pair<uint32_t, uint16_t>>{
+  for (const auto& [rate, channels] : std::initializer_list<std::pair<uint32_t, uint16_t>>{
            {2000000000, 2}, {8, 1024}, {1, 1}, {44100, 9}}) {
     const auto bytes = testaudio::craftedWav(rate, channels, 4096);
-    std::ofstream(dir / "crafted.wav", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    testaudio::spit(dir / "crafted.wav", {bytes.begin(), bytes.end()});
     for (const DWORD flags : {0u, DWORD(BASS_STREAM_DECODE)}) {
       EXPECT_EQ(BASS_StreamCreateFile(FALSE, (dir / "crafted.wav").c_str(), 0, 0, flags), 0u);
       EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FORMAT) << rate << " Hz, " << channels;
@@ -425,41 +404,26 @@ TEST_F(Engine, DecodingStreamReadsThroughItsChain) {
   EXPECT_EQ(total, 5000u * 4);
 }
 
-// Counts frames out as a ramp and ends after `total` frames.
-class Ramp final : public audiolib::ChannelRenderer {
+// Renders frame f, channel c as fn(f, c) in stereo, and ends after `total` frames.
+class Rendered final : public audiolib::ChannelRenderer {
  public:
-  explicit Ramp(int64_t total) : total_(total) {}
+  Rendered(int64_t total, std::function<float(int64_t, int)> fn) : total_(total), fn_(fn) {}
   int64_t render(float* frames, int64_t count) override {
     const int64_t n = std::min(count, total_ - made_);
-    for (int64_t i = 0; i < n; ++i) frames[2 * i] = frames[2 * i + 1] = float(made_ + i) / 65536;
+    for (int64_t i = 0; i < 2 * n; ++i) frames[i] = fn_(made_ + i / 2, int(i % 2));
     made_ += n;
     return n;
   }
 
  private:
   int64_t total_, made_ = 0;
+  std::function<float(int64_t, int)> fn_;
 };
 
-// A sine of 441 Hz at +18 dBFS for the first `loud` frames, at exactly full scale after them;
-// the right channel at half the left's level.
+// A sine of 441 Hz at +18 dBFS for the first `loud` frames, at exactly full scale after them.
 float overThenFullScale(int64_t f, int64_t loud) {
   return float((f < loud ? 8 : 1) * std::sin(2 * std::numbers::pi * double(f % 100) / 100));
 }
-class OverThenFullScale final : public audiolib::ChannelRenderer {
- public:
-  explicit OverThenFullScale(int64_t loud) : loud_(loud) {}
-  int64_t render(float* frames, int64_t count) override {
-    for (int64_t i = 0; i < count; ++i) {
-      frames[2 * i] = overThenFullScale(made_ + i, loud_);
-      frames[2 * i + 1] = frames[2 * i] / 2;
-    }
-    made_ += count;
-    return count;
-  }
-
- private:
-  int64_t loud_, made_ = 0;
-};
 
 // The limiter at the end of the mix: what goes over full scale comes out at the ceiling, at
 // once, both channels by the same gain; the gain recovers over tens of milliseconds, and from
@@ -467,7 +431,12 @@ class OverThenFullScale final : public audiolib::ChannelRenderer {
 TEST_F(Engine, OutputLimiterHoldsTheCeilingAndReleasesToUnity) {
   constexpr int64_t kLoud = 22050, kTail = 44100;
   constexpr float kCeiling = 0.98f;
-  const HSTREAM h = BASS_StreamCreateRendered(std::make_unique<OverThenFullScale>(kLoud), 0);
+  // The right channel at half the left's level.
+  const HSTREAM h = BASS_StreamCreateRendered(
+      std::make_unique<Rendered>(
+          INT64_MAX,
+          [](int64_t f, int c) { return overThenFullScale(f, kLoud) / (c ? 2.0f : 1.0f); }),
+      0);
   ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
   const Audio out = mix(kLoud + kTail);
   float loudPeak = 0;
@@ -493,7 +462,8 @@ TEST_F(Engine, OutputLimiterHoldsTheCeilingAndReleasesToUnity) {
 }
 
 TEST_F(Engine, RenderedStreamMixesThroughItsChainAndEnds) {
-  const HSTREAM h = BASS_StreamCreateRendered(std::make_unique<Ramp>(5000), 0);
+  const HSTREAM h = BASS_StreamCreateRendered(
+      std::make_unique<Rendered>(5000, [](int64_t f, int) { return float(f) / 65536; }), 0);
   ASSERT_NE(h, 0u);
   ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 0));
   const FxChannelGain half{0.5f, 0.25f};

@@ -97,16 +97,15 @@ class Player : public ::testing::Test {
   player::AudioPlayer p{panel, messages};
 };
 
-TEST_F(Player, PlayAttachesBassBoostAtTheSliderLevel) {
+// A song plays with the bass boost attached at the slider's level; the remover switched on
+// sets its effects, switched off it restores the sliders and detaches them again.
+TEST_F(Player, PlayAttachesBassBoostRemoverOnSetsItsEffectsAndOffRestoresTheSliders) {
   ASSERT_TRUE(p.playSong(stereoSong()));
   EXPECT_EQ(BASS_ChannelIsActive(p.mainStream), BASS_ACTIVE_PLAYING);
   EXPECT_FALSE(panel.enabled(Ctl::Slider3));
   EXPECT_EQ(boost().left, 0.0f);  // "BassBooster" at 10: the second stream is silent
   EXPECT_FALSE(attached(p.mainStream, kFxCompressor));
-}
 
-TEST_F(Player, RemoverOnSetsItsEffectsAndOffRestoresTheSliders) {
-  ASSERT_TRUE(p.playSong(stereoSong()));
   switchRemover(true);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_NE(p.removerDsp, 0u);
@@ -190,46 +189,28 @@ TEST_F(Player, RemoverWithNoSongMovesTheSlidersOnly) {
   EXPECT_TRUE(attached(p.mainStream, kFxCompressor));
 }
 
-struct BandMove {
-  int position;
-  float gain;
-};
-class MainBandSlider : public Player, public ::testing::WithParamInterface<BandMove> {};
-
-TEST_P(MainBandSlider, PositionSetsTheBandGain) {
+// Each slider position sets its record: the band gains (from a position moved away first,
+// so that the move itself sets it), the bass path's level and the compressor's gain.
+TEST_F(Player, SliderPositionsSetTheBandGainsAndTheBassPathLevel) {
   ASSERT_TRUE(p.playSong(stereoSong()));
   switchRemover(true);
-  panel.setValue(Ctl::vseq, GetParam().position == 10 ? 11 : 10, 3);
-  panel.setValue(Ctl::vseq, GetParam().position, 3);
-  const EqBand b = band(p.mainStream, 3);
-  EXPECT_EQ(b.gain, GetParam().gain);
-  EXPECT_EQ(b.center, 1500.0f);
-  panel.setValue(Ctl::Veq1, GetParam().position, 2);
-  EXPECT_EQ(band(p.boostStream, 2).gain, GetParam().gain);
+  for (const auto& [position, gain] : {std::pair{10, 0.0f}, {0, 10.0f}, {19, -9.0f}}) {
+    panel.setValue(Ctl::vseq, position == 10 ? 11 : 10, 3);
+    panel.setValue(Ctl::vseq, position, 3);
+    const EqBand b = band(p.mainStream, 3);
+    EXPECT_EQ(b.gain, gain) << position;
+    EXPECT_EQ(b.center, 1500.0f);
+    panel.setValue(Ctl::Veq1, position, 2);
+    EXPECT_EQ(band(p.boostStream, 2).gain, gain) << position;
+  }
+  for (const auto& [position, level] : {std::pair{0, 1.0f}, {10, 0.0f}, {8, 0.2f}}) {
+    panel.setValue(Ctl::Slider3, position);
+    EXPECT_FLOAT_EQ(boost().left, level) << position;
+    EXPECT_FLOAT_EQ(boost().right, level) << position;
+    panel.setValue(Ctl::vcompr, position);
+    EXPECT_EQ(compr().gain, float(10 - position)) << position;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Positions, MainBandSlider,
-                         ::testing::Values(BandMove{10, 0}, BandMove{0, 10}, BandMove{19, -9}));
-
-struct LevelMove {
-  int position;
-  float level;
-};
-class BassBoosterSlider : public Player, public ::testing::WithParamInterface<LevelMove> {};
-
-TEST_P(BassBoosterSlider, PositionSetsTheBassPathLevel) {
-  ASSERT_TRUE(p.playSong(stereoSong()));
-  switchRemover(true);
-  panel.setValue(Ctl::Slider3, GetParam().position);
-  EXPECT_FLOAT_EQ(boost().left, GetParam().level);
-  EXPECT_FLOAT_EQ(boost().right, GetParam().level);
-  panel.setValue(Ctl::vcompr, GetParam().position);
-  EXPECT_EQ(compr().gain, float(10 - GetParam().position));
-}
-
-INSTANTIATE_TEST_SUITE_P(Positions, BassBoosterSlider,
-                         ::testing::Values(LevelMove{0, 1.0f}, LevelMove{10, 0.0f},
-                                           LevelMove{8, 0.2f}));
 
 TEST_F(Player, BassBoostBoxReattachesAndDetaches) {
   ASSERT_TRUE(p.playSong(stereoSong()));
