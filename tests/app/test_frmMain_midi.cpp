@@ -90,7 +90,7 @@ TEST_F(MidiWindow, DialogsAskForTheirFilesAndCancellingClearsThePanel) {
   EXPECT_FALSE(w->midiPlayer->soundBank);
 }
 
-TEST_F(MidiWindow, PlayReadsTheSongAndEnablesItsStrips) {
+TEST_F(MidiWindow, PlayReadsTheSongAndEnablesItsStripsStopUnloadsIt) {
   open(song());
   EXPECT_TRUE(w->Cmd_Play->isEnabled());
   EXPECT_TRUE(w->cmdrec->isEnabled());
@@ -127,6 +127,18 @@ TEST_F(MidiWindow, PlayReadsTheSongAndEnablesItsStrips) {
   EXPECT_GE(m.seconds(m.songState.GetSeekHeard()), 1.0);
   EXPECT_DOUBLE_EQ(m.lengthSeconds(), 2.75);
 
+  // Stop unloads the song; Play again reloads it from the start.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m.songState.GetSeek() >= 1000; }, 3000));
+  QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
+  EXPECT_FALSE(m.songLoaded);
+  EXPECT_EQ(m.songPlaying, 0);
+  EXPECT_FALSE(w->Cmd_Stop->isEnabled());
+  EXPECT_TRUE(w->Cmd_Play->isEnabled());
+  EXPECT_TRUE(w->MnuFile->isEnabled());
+  w->Cmd_Play_Click();
+  EXPECT_TRUE(m.songLoaded);
+  EXPECT_LT(m.songState.GetSeek(), 500);
+
   // A second song: the strips are those of the song now open.
   QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
   open(song(3, "other.mid"));
@@ -147,22 +159,6 @@ TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
   EXPECT_EQ(w->lblInfo[2]->text(), "-6");
   EXPECT_GT(w->midiPlayer->midiPerformance->GetMasterTempo(),
             0.0f);  // the slowest the sequencer plays
-}
-
-TEST_F(MidiWindow, StopAndPlayAgainReloadFromTheStart) {
-  open(song());
-  w->Cmd_Play_Click();
-  const player::MidiPlayer& m = *w->midiPlayer;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return m.songState.GetSeek() >= 1000; }, 3000));
-  QTest::mouseClick(w->Cmd_Stop, Qt::LeftButton);
-  EXPECT_FALSE(m.songLoaded);
-  EXPECT_EQ(m.songPlaying, 0);
-  EXPECT_FALSE(w->Cmd_Stop->isEnabled());
-  EXPECT_TRUE(w->Cmd_Play->isEnabled());
-  EXPECT_TRUE(w->MnuFile->isEnabled());
-  w->Cmd_Play_Click();
-  EXPECT_TRUE(m.songLoaded);
-  EXPECT_LT(m.songState.GetSeek(), 500);
 }
 
 TEST_F(MidiWindow, MuteAndTheInstrumentList) {

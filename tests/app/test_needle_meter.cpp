@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "NeedleMeter.h"
@@ -23,35 +24,22 @@ std::vector<uint8_t> stereo16(double left, double right, int frames) {
   return bytes;
 }
 
-struct NeedleCase {
-  const char* name;
-  std::vector<uint8_t> bytes;
-  int quality;
-  float factor;
-  int left, right;
-};
-
-class NeedleValues : public ::testing::TestWithParam<NeedleCase> {};
-
-TEST_P(NeedleValues, FollowTheLevelOfEachChannel) {
-  const NeedleCase& c = GetParam();
-  const auto v = needle::needleValues(c.bytes, 0, int(c.bytes.size()) - 4, c.quality, c.factor);
-  EXPECT_EQ(v[0], c.left) << c.name;
-  EXPECT_EQ(v[1], c.right) << c.name;
-}
-
 // A sine of peak p has an rms of p / √2 × 128 on the meter's 8-bit scale: at half scale
 // 45.25, so round(45 × 1 / 128 × 75 + 18) = 44; with factor 2.5, level 113 → 84, capped at 75.
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, NeedleValues,
-    ::testing::Values(
-        NeedleCase{"SilenceRestsAt18", std::vector<uint8_t>(4000, 0), qc44S16, 2.5f, 18, 18},
-        NeedleCase{"LeftOnly", stereo16(0.5, 0, 2000), qc44S16, 1, 44, 18},
-        NeedleCase{"RightOnly", stereo16(0, 0.5, 2000), qc44S16, 1, 18, 44},
-        NeedleCase{"FullScaleIsCapped", stereo16(0.5, 0.5, 2000), qc44S16, 2.5f, 75, 75},
-        NeedleCase{"MonoShowsOnBoth", stereo16(0.5, 0.5, 1000), qc44M16, 1, 44, 44},
-        NeedleCase{"EightBitSilenceIs128", std::vector<uint8_t>(4000, 128), qc11S08, 2.5f, 18, 18}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(NeedleValues, FollowTheLevelOfEachChannel) {
+  const std::tuple<const char*, std::vector<uint8_t>, int, float, int, int> cases[] = {
+      {"silence rests at 18", std::vector<uint8_t>(4000, 0), qc44S16, 2.5f, 18, 18},
+      {"left only", stereo16(0.5, 0, 2000), qc44S16, 1, 44, 18},
+      {"right only", stereo16(0, 0.5, 2000), qc44S16, 1, 18, 44},
+      {"full scale is capped", stereo16(0.5, 0.5, 2000), qc44S16, 2.5f, 75, 75},
+      {"mono shows on both", stereo16(0.5, 0.5, 1000), qc44M16, 1, 44, 44},
+      {"8-bit silence is 128", std::vector<uint8_t>(4000, 128), qc11S08, 2.5f, 18, 18}};
+  for (const auto& [name, bytes, quality, factor, left, right] : cases) {
+    const auto v = needle::needleValues(bytes, 0, int(bytes.size()) - 4, quality, factor);
+    EXPECT_EQ(v[0], left) << name;
+    EXPECT_EQ(v[1], right) << name;
+  }
+}
 
 TEST(NeedleValues, EmptyOrInvalidStretchRests) {
   const auto bytes = stereo16(0.5, 0.5, 100);

@@ -6,10 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "TestAudio.h"
@@ -58,17 +56,11 @@ TEST_P(Signals, EndTheProgramCleanly) {
   }
   ASSERT_GT(pid, 0);
   // Until the program's own handler is in place, the signal would end it the default way.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!catches(pid, e.signal) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(catches(pid, e.signal)) << "the program never handled the signal";
+  ASSERT_TRUE(testaudio::waitFor([&] { return catches(pid, e.signal); }, 30))
+      << "the program never handled the signal";
   ASSERT_EQ(kill(pid, e.signal), 0);
   int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (done == 0) {
+  if (!testaudio::waitFor([&] { return waitpid(pid, &status, WNOHANG) != 0; }, 30)) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     FAIL() << "the program kept running after the signal";

@@ -5,7 +5,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "TestAudio.h"
 #include "modDXAPI.h"
@@ -19,11 +18,6 @@ constexpr uint32_t kSecond = 11025;
 
 uint8_t inputByte(uint64_t i) {
   return uint8_t(i * 37 + (i >> 8) + 1);
-}
-
-Bytes slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The next notification, waiting on the engine's descriptor as the control's window does.
@@ -42,10 +36,9 @@ class DiskEngine : public ::testing::Test {
     // SDL reads the two names when it opens a device.
     setenv("SDL_DISKAUDIOFILEIN", (dir / "in.raw").c_str(), 1);
     setenv("SDL_DISKAUDIOFILE", (dir / "out.raw").c_str(), 1);
-    Bytes in(4 * kSecond);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = inputByte(i);
-    std::ofstream(dir / "in.raw", std::ios::binary)
-        .write(reinterpret_cast<const char*>(in.data()), std::streamsize(in.size()));
+    std::string in(4 * kSecond, '\0');
+    for (size_t i = 0; i < in.size(); ++i) in[i] = char(inputByte(i));
+    testaudio::spit(dir / "in.raw", in);
     for (const auto& d : enumerateDrivers()) (d.Type == sdtcInput ? mic : speaker) = d;
   }
   void TearDown() override {
@@ -97,11 +90,12 @@ TEST_F(DiskEngine, RecordingHoldsExactlyWhatWasCaptured) {
   e.captureBuffer->stop();
   ASSERT_TRUE(e.recordFile.finalise());
 
-  const Bytes file = slurp(path);
+  const std::string file = testaudio::slurp(path);
   ASSERT_GE(file.size(), 44 + 2 * kSecond + kSecond / 4);
   const uint32_t data = uint32_t(file.size() - 44);
   EXPECT_EQ(e.SavedByteCount, data);
-  for (uint32_t i = 0; i < data; ++i) ASSERT_EQ(file[44 + i], inputByte(i)) << "byte " << i;
+  for (uint32_t i = 0; i < data; ++i)
+    ASSERT_EQ(uint8_t(file[44 + i]), inputByte(i)) << "byte " << i;
   EXPECT_EQ(std::stoul(testaudio::soxi(path, "s")), data);
 }
 
@@ -136,9 +130,9 @@ TEST_F(DiskEngine, PlaybackWritesTheFilesAudioToTheDevice) {
   }
   e.closePlayback();  // the device's file is complete once the device is closed
 
-  const Bytes played = slurp(dir / "out.raw");
-  const auto first =
-      std::find_if(played.begin(), played.end(), [](uint8_t b) { return b != 0x80; });
+  const std::string played = testaudio::slurp(dir / "out.raw");
+  const auto first = std::find_if(played.begin(), played.end(), [](char b) { return b != '\x80'; });
   ASSERT_GE(played.end() - first, std::ptrdiff_t(audio.size()));
-  EXPECT_TRUE(std::equal(audio.begin(), audio.end(), first));
+  EXPECT_TRUE(std::equal(audio.begin(), audio.end(), first,
+                         [](uint8_t a, char b) { return a == uint8_t(b); }));
 }

@@ -35,44 +35,38 @@ int expectedLevel(double rms, int leds, float calibration) {
   return int(std::nearbyint(rms / 128 * leds * calibration));
 }
 
-class Levels : public ::testing::TestWithParam<std::string> {};
-
-// A square wave of ±64 on the left and ±32 on the right has those RMS values.
-TEST_P(Levels, FollowTheRmsOfEachChannel) {
-  const std::string code = GetParam();
-  const auto bytes = frames(code, 3000, [](int f, int c) { return (f % 2 ? -64 : 64) >> c; });
-  const auto levels = lumo::vuLevels(bytes, code, 0, int32_t(bytes.size()) - 1, 12, 32, 1.5f);
-  ASSERT_TRUE(levels);
-  EXPECT_EQ(levels->left, expectedLevel(64, 32, 1.5f));
-  const bool mono = code[1] == 'M';
-  EXPECT_EQ(levels->right, expectedLevel(mono ? 64 : 32, 32, 1.5f));
-}
-
-INSTANTIATE_TEST_SUITE_P(Meter, Levels, ::testing::Values("1M08", "2S08", "4M16", "4S16"));
-
-struct Stretch {
-  std::string code;
-  int32_t from;  // a byte inside a frame
-};
-class LeftOnlyTone : public ::testing::TestWithParam<Stretch> {};
-
-// Whatever byte the stretch starts on, and when it runs past the array's end, a tone on the
-// left lights the left row only.
-TEST_P(LeftOnlyTone, LightsTheLeftRowOnly) {
-  const auto& [code, from] = GetParam();
-  const auto bytes = frames(code, 2000, [](int f, int c) { return c ? 0 : (f % 2 ? -100 : 100); });
-  for (int32_t step : {12, 36}) {
-    const auto levels =
-        lumo::vuLevels(bytes, code, from, int32_t(bytes.size()) + 50, step, 32, 1.0f);
-    ASSERT_TRUE(levels);
-    EXPECT_EQ(levels->left, expectedLevel(100, 32, 1.0f)) << step;
-    EXPECT_EQ(levels->right, 0) << step;
+// A square wave of ±64 on the left and ±32 on the right has those RMS values, in every code.
+TEST(Meter, LevelsFollowTheRmsOfEachChannel) {
+  for (const std::string code : {"1M08", "2S08", "4M16", "4S16"}) {
+    const auto bytes = frames(code, 3000, [](int f, int c) { return (f % 2 ? -64 : 64) >> c; });
+    const auto levels = lumo::vuLevels(bytes, code, 0, int32_t(bytes.size()) - 1, 12, 32, 1.5f);
+    ASSERT_TRUE(levels) << code;
+    EXPECT_EQ(levels->left, expectedLevel(64, 32, 1.5f)) << code;
+    const bool mono = code[1] == 'M';
+    EXPECT_EQ(levels->right, expectedLevel(mono ? 64 : 32, 32, 1.5f)) << code;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Meter, LeftOnlyTone,
-                         ::testing::Values(Stretch{"4S16", 2}, Stretch{"4S16", 2671 + 2},
-                                           Stretch{"1S08", 1}, Stretch{"1S08", 163 + 2}));
+// Whatever byte the stretch starts on, and when it runs past the array's end, a tone on the
+// left lights the left row only.
+TEST(Meter, LeftOnlyToneLightsTheLeftRowOnly) {
+  const std::pair<std::string, int32_t> stretches[] = {// a code, a byte inside a frame
+                                                       {"4S16", 2},
+                                                       {"4S16", 2671 + 2},
+                                                       {"1S08", 1},
+                                                       {"1S08", 163 + 2}};
+  for (const auto& [code, from] : stretches) {
+    const auto bytes =
+        frames(code, 2000, [](int f, int c) { return c ? 0 : (f % 2 ? -100 : 100); });
+    for (int32_t step : {12, 36}) {
+      const auto levels =
+          lumo::vuLevels(bytes, code, from, int32_t(bytes.size()) + 50, step, 32, 1.0f);
+      ASSERT_TRUE(levels);
+      EXPECT_EQ(levels->left, expectedLevel(100, 32, 1.0f)) << code << " " << from << " " << step;
+      EXPECT_EQ(levels->right, 0) << code << " " << from << " " << step;
+    }
+  }
+}
 
 TEST(Meter, NothingToMeter) {
   const auto bytes = frames("4S16", 100, [](int, int) { return 50; });

@@ -211,36 +211,24 @@ TEST(LyricTable, LastEventEndsAfterItsFollowingDelta) {
 // Files whose size once set the table's cost: one candidate event per FF byte made an 8 MB file
 // cost 1.3 GB. The table stops at its limit, and a file past the readers' size limit is no
 // song at all, for the scanner as for the table.
-struct BoundCase {
-  std::string name;
-  friend void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.name; }
-  size_t size;  // the file: a two-syllable song padded with `fill` to this size
-  uint8_t fill;
-  size_t events;  // expected table events, the empty first one included
-  bool tooLarge;
-};
-
-class LyricTableBounds : public ::testing::TestWithParam<BoundCase> {};
-
-TEST_P(LyricTableBounds, EventsAndFileSizeLimited) {
-  const BoundCase& c = GetParam();
-  TrackWriter t;
-  Bytes song = testmidi::buildSmf(0, 96, {t.text(0, 5, "la").text(10, 5, "la").end().bytes()});
-  song.resize(c.size, c.fill);
-  const midi::SongScan scan = midi::scanSong(song, std::nullopt);
-  EXPECT_EQ(scan.tooLarge, c.tooLarge);
-  const midi::LyricTable table = midi::songLyrics(song, scan.lyricSource);
-  EXPECT_EQ(table.lyricEvents.size(), c.events);
-  EXPECT_EQ(table.lyricLines.size(), 1u);
+TEST(LyricTable, EventsAndFileSizeLimited) {
+  // The file: a two-syllable song padded to a size with a byte; the table events expected, the
+  // empty first one included; whether the file is too large.
+  const std::tuple<const char*, size_t, uint8_t, size_t, bool> files[] = {
+      {"8 MB of FF", 8 << 20, 0xFF, midi::kMaxLyricEvents + 1, false},
+      {"at the size limit", midi::kMaxSongFileBytes, 0, 4, false},
+      {"past the size limit", midi::kMaxSongFileBytes + 1, 0, 1, true}};
+  for (const auto& [name, size, fill, events, tooLarge] : files) {
+    TrackWriter t;
+    Bytes song = testmidi::buildSmf(0, 96, {t.text(0, 5, "la").text(10, 5, "la").end().bytes()});
+    song.resize(size, fill);
+    const midi::SongScan scan = midi::scanSong(song, std::nullopt);
+    EXPECT_EQ(scan.tooLarge, tooLarge) << name;
+    const midi::LyricTable table = midi::songLyrics(song, scan.lyricSource);
+    EXPECT_EQ(table.lyricEvents.size(), events) << name;
+    EXPECT_EQ(table.lyricLines.size(), 1u) << name;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, LyricTableBounds,
-    ::testing::Values(BoundCase{"EightMegabytesOfFF", 8 << 20, 0xFF, midi::kMaxLyricEvents + 1,
-                                false},
-                      BoundCase{"AtTheSizeLimit", midi::kMaxSongFileBytes, 0, 4, false},
-                      BoundCase{"PastTheSizeLimit", midi::kMaxSongFileBytes + 1, 0, 1, true}),
-    [](const auto& info) { return info.param.name; });
 
 // Width grows with the point size; "W" counts double so the widest line is not the longest.
 int fakeWidth(const std::string& line, int pointSize) {

@@ -20,8 +20,6 @@ TEST(PreloadFile, TheTablesBytesReadAs128ProgramChanges) {
   EXPECT_EQ(std::string(b.begin(), b.begin() + 23), head);
   for (int i = 0; i < 128; ++i)
     EXPECT_EQ(std::tie(b[23 + 3 * i], b[24 + 3 * i], b[25 + 3 * i]), std::tuple(0xC0, i, 1)) << i;
-  EXPECT_EQ(b[23], 0xC0);
-  EXPECT_EQ(b[405], 0x7F);
   EXPECT_EQ(std::string(b.begin() + 407, b.end()), "\0\xFF\x2F\0"s);
 
   testaudio::TempDir dir;
@@ -38,23 +36,17 @@ TEST(PreloadFile, TheTablesBytesReadAs128ProgramChanges) {
   }
 }
 
-class PatchNames : public ::testing::TestWithParam<std::pair<int, std::string>> {};
-
-TEST_P(PatchNames, GetPatchAndTheToolTip) {
-  const auto& [n, name] = GetParam();
-  EXPECT_EQ(midi::GetPatch(n), name);
-  EXPECT_EQ(midi::descrizionestrumenti(n), name.empty() ? std::nullopt : std::optional(name));
+TEST(PatchNames, GetPatchAndTheToolTip) {
+  const std::pair<int, std::string> names[] = {
+      {0, "Acoustic Grand"},   {1, "Bright Acoustic"},        {3, "Honky-Tonk"}, {21, "Accordeon"},
+      {23, "Tango accordeon"}, {33, "Electric Bass(finger)"}, {40, "Violin"},    {77, "Skakuhachi"},
+      {127, "Gunshot"},        {128, "Percussion"},           {129, ""},         {-1, ""}};
+  for (const auto& [n, name] : names) {
+    EXPECT_EQ(midi::GetPatch(n), name) << n;
+    EXPECT_EQ(midi::descrizionestrumenti(n), name.empty() ? std::nullopt : std::optional(name))
+        << n;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Programs, PatchNames,
-                         ::testing::Values(std::pair(0, "Acoustic Grand"),
-                                           std::pair(1, "Bright Acoustic"),
-                                           std::pair(3, "Honky-Tonk"), std::pair(21, "Accordeon"),
-                                           std::pair(23, "Tango accordeon"),
-                                           std::pair(33, "Electric Bass(finger)"),
-                                           std::pair(40, "Violin"), std::pair(77, "Skakuhachi"),
-                                           std::pair(127, "Gunshot"), std::pair(128, "Percussion"),
-                                           std::pair(129, ""), std::pair(-1, "")));
 
 // The instrument list selects by text, so each name must stand for one program.
 TEST(ProgramNames, AllDistinct) {

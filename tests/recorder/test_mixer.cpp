@@ -66,12 +66,9 @@ std::string inputOfModule(const std::string& module) {
 
 // Every device's volume and the defaults: what a test must leave as it found it.
 std::string serverState() {
-  std::string out;
-  testaudio::run(
+  return testaudio::output(
       "pactl list sinks sources | grep -E '^\\s*(Name|Volume|Mute):'; pactl list sink-inputs |"
-      " grep -E '^\\s*(Volume|Mute):'; pactl get-default-sink; pactl get-default-source",
-      &out);
-  return out;
+      " grep -E '^\\s*(Volume|Mute):'; pactl get-default-sink; pactl get-default-source");
 }
 
 // Whether the 1 kHz "voice" is heard on the default sink's monitor now.
@@ -227,9 +224,8 @@ TEST_F(Mixer, LoopbacksOfOwnersThatHaveGoneAreRemovedAtStart) {
     VRMixer mixer;
     EXPECT_EQ(taggedLoopbacks(), "");
   }
-  std::string count;
-  testaudio::run("pactl list short modules | grep -c module-loopback", &count);
-  EXPECT_EQ(count, "2\n") << "the server's own loopbacks must stay";
+  EXPECT_EQ(testaudio::output("pactl list short modules | grep -c module-loopback"), "2")
+      << "the server's own loopbacks must stay";
 }
 
 // A server that accepts the connection and never answers: every call gives up on its own.

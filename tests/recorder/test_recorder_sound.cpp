@@ -7,11 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
@@ -125,14 +123,12 @@ TEST(RecorderSound, KilledRecordingLeavesAllButTheLastSecond) {
     _exit(127);
   }
   // Three seconds of 44.1 kHz stereo 16-bit audio on disk, then the kill.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  auto size = [&] {
-    std::error_code ec;
-    const auto n = std::filesystem::file_size(take, ec);
-    return ec ? 0 : n;
-  };
-  while (size() < 44 + 3 * 176400 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  testaudio::waitFor(
+      [&] {
+        std::error_code ec;
+        return std::filesystem::file_size(take, ec) >= 44 + 3 * 176400 && !ec;
+      },
+      30);
   kill(pid, SIGKILL);
   int status = 0;
   waitpid(pid, &status, 0);

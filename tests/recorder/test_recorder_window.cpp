@@ -33,13 +33,11 @@ TEST(RecorderWindow, SourceListShowsTheTypeTheMixerKeptAndTheLevelSliderRunsUpsi
   EXPECT_EQ(w->cboRecSrcType->currentRow(), 2);
   w->cboRecSrcType->setCurrentRow(3);  // what the system plays
   EXPECT_EQ(w->VRMixer1->recordSourceName(), "kara_out.monitor");
+  const auto volume = [] { return testaudio::output("pactl get-source-volume kara_out.monitor"); };
   w->sldRecVolume->setValue(30);
-  std::string volume;
-  testaudio::run("pactl get-source-volume kara_out.monitor", &volume);
-  EXPECT_NE(volume.find(" 70%"), std::string::npos) << volume;
+  EXPECT_NE(volume().find(" 70%"), std::string::npos) << volume();
   w->sldRecVolume->setValue(0);
-  testaudio::run("pactl get-source-volume kara_out.monitor", &volume);
-  EXPECT_NE(volume.find(" 100%"), std::string::npos) << volume;
+  EXPECT_NE(volume().find(" 100%"), std::string::npos) << volume();
   delete w;
   unsetenv("ORIVELR_HOME");
 }

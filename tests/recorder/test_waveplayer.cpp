@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "TestAudio.h"
 #include "WavePlayer.h"
 #include "WaveSetup.h"
@@ -32,7 +30,7 @@ TEST(WavePlayer, FormatLetsTakeOnlyTheirValuesAndAverageBytesFollow) {
   EXPECT_THROW(wp.setFormatTag(2), recorder::WaveError);  // only PCM is recorded
 }
 
-TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBack) {
+TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBackAndSaysWhyASaveFailed) {
   testaudio::TempDir dir;
   const auto in = dir / "in.wav";
   // Two seconds: one of 440 Hz, one of silence.
@@ -62,12 +60,6 @@ TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBack) {
   const auto a = testaudio::readAudio(out);
   EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 440, 0, 11025), 0.5, 0.01);  // the tone stayed
 
-  EXPECT_THROW(wp.OpenFile((dir / "missing.wav").string()), recorder::WaveError);
-}
-
-TEST(WavePlayer, FailedSaveRaisesItsSourceAndNumber) {
-  testaudio::TempDir dir;
-  WavePlayer wp;
   try {
     wp.SaveAs((dir / "no-such-folder" / "take.wav").string());
     FAIL() << "the save should fail";
@@ -75,25 +67,23 @@ TEST(WavePlayer, FailedSaveRaisesItsSourceAndNumber) {
     EXPECT_EQ(e.source, "WavePlayer::Save");
     EXPECT_EQ(e.number, recorder::kErrCannotSave);
   }
+  EXPECT_THROW(wp.OpenFile((dir / "missing.wav").string()), recorder::WaveError);
 }
 
-TEST(WavePlayer, PlayWithoutAnOutputShowsItsMessage) {
+// Without an output, Play says so; on the silent device, a range that has played to its end
+// ends the wait, as the stop controls do; both leave the recording finished.
+TEST(WavePlayer, PlayWithoutAnOutputSaysSoAndEndsAtTheRangesEndOrWhenStopped) {
   std::vector<std::string> shown;
   auto& hooks = recorder::wavePlayerHooks();
   hooks = {};
   hooks.message = [&](const std::string& t) { shown.push_back(t); };
   recorder::tickCount = 7;
-  WavePlayer wp;
-  wp.Play(-1, 0);
+  WavePlayer().Play(-1, 0);
   EXPECT_EQ(recorder::tickCount, 0);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "Non è possibile fare il playback");
-  hooks = {};
-}
+  shown.clear();
 
-// On the silent device: a range that has played to its end ends the wait, as the stop
-// controls do; both leave the recording finished.
-TEST(WavePlayer, PlayEndsAtTheRangesEndOrWhenStopped) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   ASSERT_TRUE(BASS_Init(BASS_DEVICE_DEFAULT, 44100, 0, nullptr, nullptr));
   testaudio::TempDir dir;
@@ -104,10 +94,6 @@ TEST(WavePlayer, PlayEndsAtTheRangesEndOrWhenStopped) {
   WavePlayer wp;
   wp.OpenFile(in.string());
   int passes = 0;
-  auto& hooks = recorder::wavePlayerHooks();
-  hooks = {};
-  std::vector<std::string> shown;
-  hooks.message = [&](const std::string& t) { shown.push_back(t); };
   hooks.doEvents = [&] {
     ++passes;
     usleep(5000);
@@ -164,8 +150,7 @@ TEST(WavHeader, SaysWhatSoxReads) {
   const audiolib::CaptureFormat f{22050, 2, 8};
   auto bytes = recorder::wavHeader(f, 400);
   bytes.resize(bytes.size() + 400, 0x80);
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  testaudio::spit(path, std::string(bytes.begin(), bytes.end()));
   EXPECT_EQ(testaudio::soxi(path, "rcbs"), "22050 2 8 200");
 }
 
