@@ -38,7 +38,7 @@ class ScriptedFiles final : public app::FileDialogService {
   std::optional<QString> openFile(QWidget*, const app::FileDialogRequest& r) override {
     requests.push_back(r);
     if (answers.empty()) return std::nullopt;
-    auto a = answers.front();
+    const std::optional<QString> a = std::move(answers.front());
     answers.pop_front();
     return a;
   }
