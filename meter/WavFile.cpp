@@ -95,19 +95,37 @@ bool RecordFile::create(const std::string& name, const WaveFormat& format, int32
   return false;
 }
 
-bool RecordFile::append(std::span<const uint8_t> bytes) {
-  if (!file_) return false;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-    return false;
-  if (std::fflush(file_) != 0) return false;
-  length_ += bytes.size();
+bool RecordFile::append(std::span<const uint8_t> bytes, size_t* written) {
+  if (written) *written = 0;
+  if (!file_ || refused_) return false;
+  // Straight to the descriptor, so that a refused write tells how much of the chunk is on disk.
+  const int fd = fileno(file_);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      refused_ = true;
+      break;
+    }
+    done += size_t(w);
+  }
+  if (refused_) {
+    // A part of a frame is cut off, so the file holds whole frames; nothing more is appended,
+    // so what was captured later never lands out of step.
+    const uint64_t block = std::max<uint64_t>(1, format_.blockAlign);
+    const uint64_t whole = std::max(length_, 44 + (length_ + done - 44) / block * block);
+    if (ftruncate(fd, off_t(whole)) == 0) done = size_t(whole - length_);
+  }
+  length_ += done;
+  if (written) *written = done;
   // The two sizes follow every chunk, written only once the chunk has reached the system, so a
   // reader never sees them claim bytes that a killed process did not write.
   uint8_t riff[4], data[4];
   put32(riff, sizeField(length_ - 8));
   put32(data, sizeField(length_ - 44));
-  const int fd = fileno(file_);
-  return pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, data, 4, 40) == 4;
+  const bool sized = pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, data, 4, 40) == 4;
+  return !refused_ && sized;
 }
 
 bool RecordFile::finalise() {
@@ -165,6 +183,7 @@ void RecordFile::close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
   length_ = 0;
+  refused_ = false;
 }
 
 }  // namespace lumo

@@ -41,8 +41,10 @@ class RecordFile {
   bool create(const std::string& name, const WaveFormat& format, int32_t* number,
               std::string* message);
   // Appends bytes at the current position, then writes the two sizes for the length so far,
-  // so that a recording whose process dies keeps what was saved.
-  bool append(std::span<const uint8_t> bytes);
+  // so that a recording whose process dies keeps what was saved. *written (when given) is how
+  // many of them the file kept. Once the disk refuses a write (full, too large, failing), the
+  // file ends at its last whole frame and takes no more: false from then on.
+  bool append(std::span<const uint8_t> bytes, size_t* written = nullptr);
   // Writes the header again with RIFF size length − 8 and data size length − 44; closes.
   bool finalise();
   // Opens `name` for reading and returns the format of its first 44 bytes; the read position
@@ -60,6 +62,7 @@ class RecordFile {
   std::FILE* file_ = nullptr;
   WaveFormat format_;
   uint64_t length_ = 0;
+  bool refused_ = false;  // the disk refused a write
 };
 
 }  // namespace lumo

@@ -273,8 +273,10 @@ void DXEngine::saveStep(const std::string& code, bool atWrap, bool reset) {
   // the bytes the device is filling.
   auto appendFrom = [&](uint32_t from, uint32_t count) {
     captureBuffer->read(from, count, captureReadArray.data() + from, false);
-    recordFile.append(std::span<const uint8_t>(captureReadArray.data() + from, count));
-    SavedByteCount += count;
+    // Only what the file kept counts as saved: a full disk stops the count where the file ends.
+    size_t kept = 0;
+    recordFile.append(std::span<const uint8_t>(captureReadArray.data() + from, count), &kept);
+    SavedByteCount += double(kept);
   };
   if (atWrap) {
     if (ReadPosition > 0 && uint32_t(ReadPosition) < size)

@@ -2,6 +2,10 @@
 // playback, the quality codes, the notification tables and the save step on a buffer of known
 // bytes. A playback file that passes its checks opens SDL's silent "dummy" device.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -234,6 +238,49 @@ TEST_F(EngineTest, SaveStepWritesEachPassInTwoChunksAndLosesNoByte) {
   EXPECT_EQ(e.SavedByteCount, 2 * 11025);
   const Bytes file = slurp(dir / "take.wav");
   ASSERT_EQ(file.size(), 44 + 2 * 11025u);
+  for (size_t i = 44; i < file.size(); ++i)
+    ASSERT_EQ(file[i], MemoryCapture::streamByte(i - 44)) << "byte " << i - 44;
+}
+
+// A disk that refuses the take part-way (a file size limit, in a child process so that the limit
+// binds nothing else): the saved count stops where the file ends, at a whole frame, and the
+// header counts what the file holds.
+TEST_F(EngineTest, SavedBytesCountOnlyWhatTheDiskKept) {
+  const auto path = dir / "take.wav";
+  constexpr rlim_t kLimit = 44 + 5001;  // the disk cuts a 16-bit frame in half
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{kLimit, kLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto* memory = new MemoryCapture(22050);
+    e.captureBuffer.reset(memory);
+    if (!e.recordFile.create(path, formatOfCode("1M16"), &number, &message)) _exit(2);
+    e.saveStep("1M16", false, true);
+    for (int pass = 0; pass < 2; ++pass) {
+      memory->feed(5513);
+      e.saveStep("1M16", false, false);
+      memory->feed(22050 - 5513);
+      e.saveStep("1M16", true, false);
+    }
+    e.recordFile.finalise();
+    const double saved = e.SavedByteCount;
+    _exit(write(fds[1], &saved, sizeof saved) == sizeof saved ? 0 : 3);
+  }
+  close(fds[1]);
+  double saved = -1;
+  ASSERT_EQ(read(fds[0], &saved, sizeof saved), ssize_t(sizeof saved));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(saved, 5000);
+  EXPECT_EQ(std::filesystem::file_size(path), 44 + 5000u);
+  EXPECT_EQ(testaudio::soxi(path, "s"), "2500");
+  const Bytes file = slurp(path);
   for (size_t i = 44; i < file.size(); ++i)
     ASSERT_EQ(file[i], MemoryCapture::streamByte(i - 44)) << "byte " << i - 44;
 }
