@@ -1,33 +1,12 @@
 #include "Lyrics.h"
 
 #include <algorithm>
-#include <array>
 
 namespace midi {
 
 namespace {
 
 using Bytes = std::span<const uint8_t>;
-
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88..8F
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98..9F
-};
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | (c >> 6));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xE0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
 
 int characters(const std::string& utf8) {
   return int(std::count_if(utf8.begin(), utf8.end(),
@@ -45,12 +24,13 @@ size_t nextFF(Bytes b, size_t from) {
 }
 
 // The text of the candidate event at the FF byte `p` when it is a text of `type`: the length
-// byte's count of bytes (what is there when the data ends first), empty for "@" header lines.
+// byte's count of bytes (what is there when the data ends first), empty for "@" header lines;
+// in UTF-8 whichever encoding the file used.
 std::string candidateText(Bytes source, size_t p, uint8_t type) {
   if (at(source, p + 1) != type || at(source, p + 3) == '@') return {};
   const size_t begin = std::min(p + 3, source.size());
   const size_t length = std::min<size_t>(at(source, p + 2), source.size() - begin);
-  return cp1252ToUtf8(source.subspan(begin, length));
+  return songTextToUtf8(source.subspan(begin, length));
 }
 
 bool hasTexts(Bytes source, uint8_t type) {
@@ -83,14 +63,6 @@ std::string trimLeft(const std::string& s) {
 }
 
 }  // namespace
-
-std::string cp1252ToUtf8(Bytes bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const uint8_t b : bytes)
-    appendUtf8(out, b >= 0x80 && b < 0xA0 ? char32_t(kCp1252High[b - 0x80]) : char32_t(b));
-  return out;
-}
 
 LyricTable GetWords(Bytes source, const TickMap& ticks, const TempoMap& tempo) {
   // Karaoke files of today carry their syllables as lyric events and leave FF 01 to headers.

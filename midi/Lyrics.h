@@ -10,6 +10,7 @@
 
 #include "SmfTrack.h"
 #include "SongScanner.h"
+#include "SongText.h"
 
 namespace midi {
 
@@ -34,9 +35,6 @@ struct LyricTable {
   std::vector<std::string> lyricLines{std::string{}};  // line 0: text before the first break
   void reset() { *this = LyricTable{}; }
 };
-
-// Windows-1252 bytes to UTF-8; the five codes Windows leaves undefined map to U+0081 etc.
-std::string cp1252ToUtf8(std::span<const uint8_t> bytes);
 
 // Builds the table from `source` (a track's data or the whole file). Every FF byte starts a
 // candidate event; text events (FF 01, or FF 05 when the source's FF 01 events carry no text

@@ -4,6 +4,7 @@ add_executable(test_midi
   ${CMAKE_CURRENT_SOURCE_DIR}/midi/test_scanner.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/midi/test_smftrack.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/midi/test_lyrics.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/midi/test_song_text.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/midi/test_preload_patches.cpp)
 target_link_libraries(test_midi PRIVATE midi testsupport GTest::gtest_main)
 gtest_discover_tests(test_midi)
