@@ -317,6 +317,11 @@ bool MidiPerformance::SendTransposePMSG(int channel, int semitones) {
   return true;
 }
 
+int MidiPerformance::GetTranspose(int channel) const {
+  if (!renderer_ || channel < 0 || channel > 15) return 0;
+  return renderer_->transpose(channel);
+}
+
 bool MidiPerformance::SendPatchPMSG(int channel, int program) {
   if (!renderer_ || channel < 0 || channel > 15 || program < 0 || program > 127) return false;
   return renderer_->programChange(channel, program);

@@ -104,13 +104,16 @@ class MidiSegmentState {
 class MidiLoader {
  public:
   // Reads and checks a Standard MIDI File (.mid, .kar) on the caller's thread; null when it
-  // is missing, unreadable or not a song FluidSynth can play.
+  // is missing, unreadable, not a regular file or not a song FluidSynth can play.
   MidiSegment LoadSegment(const std::string& path);
   // The same from a song already read (ReadSongFile), so that a file is read from disk once.
   MidiSegment LoadSegment(std::vector<uint8_t> bytes);
-  // A song file's bytes, empty when it is missing, empty or larger than the player loads.
+  // A song file's bytes, empty when it is missing, empty, larger than the player loads, or
+  // no regular file: a named pipe would hold the caller until someone writes to it, a device
+  // may never end, a directory has no bytes to read.
   static std::vector<uint8_t> ReadSongFile(const std::string& path);
-  // A DLS or SoundFont 2 bank; null when the file is missing or of another kind.
+  // A DLS or SoundFont 2 bank; null when the file is missing, no regular file, or of another
+  // kind.
   MidiCollection LoadCollection(const std::string& path);
 };
 
@@ -123,8 +126,8 @@ class MidiPerformance {
 
   // Creates the synth with the General MIDI sound font (`soundFont`, or defaultSoundFont()
   // when empty), loaded once and kept for every song, and its engine stream, playing from now
-  // on. Needs BASS_Init; false when the font or the stream can't be had. Once is enough: a
-  // second call only reports whether the first succeeded.
+  // on. Needs BASS_Init; false when the font (a regular file) or the stream can't be had.
+  // Once is enough: a second call only reports whether the first succeeded.
   bool InitAudio(const std::string& soundFont = {});
   // Plays `segment` from its start point, now (`startTime`, a performance time, is taken as
   // "at once"), in place of any song playing. The file is parsed here, on the caller's
@@ -142,6 +145,8 @@ class MidiPerformance {
   // Transposes the notes of `channel` (0..15) that begin from now on; channel 9 (drums) is
   // never transposed. A note ends on the key it began on.
   bool SendTransposePMSG(int channel, int semitones);
+  // The transposition in force on `channel` (0..15): 0 until one is sent, and 0 when null.
+  int GetTranspose(int channel) const;
   // The user's instrument for `channel`: the song's own later program changes on that channel
   // are ignored until the next song starts.
   bool SendPatchPMSG(int channel, int program);

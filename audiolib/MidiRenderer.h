@@ -58,6 +58,10 @@ class MidiRenderer {
   void setTranspose(int channel, int semitones) {
     transpose_[size_t(channel)].store(semitones, std::memory_order_relaxed);
   }
+  // Semitones the notes of `channel` that begin from now on are moved by: the key heard.
+  int transpose(int channel) const {
+    return transpose_[size_t(channel)].load(std::memory_order_relaxed);
+  }
   // Voices sounding at the end of the latest block (notes still ringing out after a song).
   int activeVoices() const { return activeVoices_.load(std::memory_order_acquire); }
   // Frees the songs the mixer let go.

@@ -16,6 +16,8 @@ int cint(double v) {
   return int(std::nearbyint(v));
 }
 
+constexpr int kDrumChannel = 9;  // never transposed
+
 long wholeSeconds(double seconds) {
   return seconds > 0 ? long(seconds) : 0;
 }
@@ -75,6 +77,10 @@ void MidiPlayer::OpenMusic(int level) {
     channelTable[c].program = scan.channels[c].program;
     channelTable[c].volume = scan.channels[c].volume;
     channelTable[c].pan = scan.channels[c].pan;
+    // A change the user made to the song before belongs to that song: this one plays its own
+    // volumes (its fades too) and instruments until the user moves a strip.
+    channelTable[c].volumeChanged = false;
+    channelTable[c].instrumentChanged = false;
   }
   playable_ = midi::channelsWithNotes(songBytes);
   tempoMap_ = midi::TempoMap::ofFile(songBytes);
@@ -90,6 +96,10 @@ void MidiPlayer::OpenMusic(int level) {
     patchSegment.Download(*midiPerformance);
     midiPerformance->SetMasterTempo(1.0f);
     midiPerformance->SetMasterVolume(midi::masterVolume(level));
+    // The key control reads 0 for an opened song, so the song plays in its own key: the
+    // transposition of the song before stays in the sequencer otherwise, as the key control
+    // is not heard while no song plays.
+    sendKey(0);
   }
   lengthText = midiLengthText(lengthSeconds());
   songPlaying = 1;
@@ -166,9 +176,17 @@ std::optional<long> MidiPlayer::Timer1_Timer() {
 
 bool MidiPlayer::transpose(int key) {
   if (songPlaying == 0 || !midiPerformance) return false;
-  for (int channel = 0; channel < 16; ++channel)
-    if (channel != 9) midiPerformance->SendTransposePMSG(channel, key);
+  sendKey(key);
   return true;
+}
+
+void MidiPlayer::sendKey(int key) {
+  for (int channel = 0; channel < 16; ++channel)
+    if (channel != kDrumChannel) midiPerformance->SendTransposePMSG(channel, key);
+}
+
+int MidiPlayer::keyHeard() const {
+  return midiPerformance ? midiPerformance->GetTranspose(0) : 0;
 }
 
 void MidiPlayer::setTempo(int slider) {

@@ -37,12 +37,14 @@ class MidiPlayer {
 
   // ---- the song
   // Reads the chosen song from disk (the only time it is read) and loads it as the segment;
-  // resets the song's flags. False, with nothing loaded, when it is no song the sequencer plays.
+  // resets the song's flags. False, with nothing loaded, when it is no song the sequencer plays
+  // or no regular file (a named pipe, a device or a directory is refused before it is opened).
   bool chooseSong(const std::string& path);
   const std::string& fileName() const { return fileName_; }
   bool hasSong() const { return bool(songSegment); }
   // Reads the song's facts (tempo, lyrics, channels) from its bytes, prepares the sequencer
-  // (sound bank, instruments, tempo 1, the level of `level`, 0..100) and the length display.
+  // (sound bank, instruments, tempo 1, key 0, the level of `level`, 0..100) and the length
+  // display. The song's own volumes and instruments count until the user changes one.
   void OpenMusic(int level);
   // Stops what plays; the synthesizer and its sound font stay for the next song.
   void CloseDevice();
@@ -65,6 +67,8 @@ class MidiPlayer {
 
   // ---- key, tempo, level, sound bank
   bool transpose(int key);  // false (nothing sent) while no song plays
+  // The key the sequencer plays in now, in semitones: what is heard, whatever a control shows.
+  int keyHeard() const;
   void setTempo(int slider);
   void setLevel(int slider1);
   // A DLS or SoundFont bank for the next opening; false when the file is no bank.
@@ -74,7 +78,10 @@ class MidiPlayer {
   void ZeroVariables();
   // Whether the song now open carries notes on `channel` (0..15): its strip can be used.
   bool channelPlayable(int channel) const;
-  void channelVolume(int channel, int volume);  // controller 7, remembered for the next play
+  // The user's level for `channel` (controller 7), remembered for the next play: from now on
+  // it wins over the song's own volume changes on that channel, until a song is opened. Only
+  // a user's move calls this; filling the strips with the song's levels must not.
+  void channelVolume(int channel, int volume);
   void channelProgram(int channel, int program);
   void SetChannels(const std::array<int, 16>& sliders);
 
@@ -107,6 +114,7 @@ class MidiPlayer {
   midi::ChannelTable channelTable;
 
  private:
+  void sendKey(int key);  // to every channel but the drums'
   std::string fileName_;
   midi::TempoMap tempoMap_;
   std::array<bool, 16> playable_{};

@@ -1,6 +1,15 @@
 // The MIDI player's procedures on the real sequencer, rendered offline: a song followed to its
-// end and played again, the clock in the song's own seconds, the strips' channels.
+// end and played again, the clock in the song's own seconds, the strips' channels, the key of
+// each new song, the song's own volume changes against the user's, and files that are no songs.
+#include <fcntl.h>
+#include <fluidsynth.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <future>
 
 #include "MidiPlayer.h"
 #include "SmfWriter.h"
@@ -27,9 +36,35 @@ class MidiPlayerTest : public ::testing::Test {
     return ends;
   }
 
+  // The left channel of the next `seconds` of the mix, with the position ticks of render().
+  testaudio::Audio capture(double seconds) {
+    testaudio::Audio left{44100, 1, {}};
+    std::vector<float> block(2 * 441);
+    for (int i = 0; i < int(seconds * 100); ++i) {
+      BASS_MixGetData(block.data(), DWORD(block.size() * sizeof(float)));
+      midi->Timer_Timer();
+      for (size_t k = 0; k < block.size(); k += 2) left.samples.push_back(block[k]);
+    }
+    return left;
+  }
+  // The song at `name`, chosen and opened as the window does at Play.
+  void open(const std::vector<uint8_t>& song, const std::string& name) {
+    testmidi::writeFile(dir / name, song);
+    ASSERT_TRUE(midi->chooseSong((dir / name).string()));
+    midi->OpenMusic(50);
+  }
+
   testaudio::TempDir dir;
   std::unique_ptr<player::MidiPlayer> midi = std::make_unique<player::MidiPlayer>();
 };
+
+constexpr int kFlute = 73, kOrgan = 16;  // General MIDI: a clear fundamental, a steady level
+
+// One note of `program` on channel 1 held for `beats` at 120 bpm.
+std::vector<uint8_t> heldNote(int program, int key, int beats) {
+  return testmidi::buildSmf(
+      0, 480, {testmidi::TickTrack().program(0, 0, program).note(0, 480 * beats, 0, key).bytes()});
+}
 
 // Four beats at 120 bpm, then two at 60 bpm: four seconds. Notes on channels 1 and 10; the
 // name of the song holds the byte of a Note On on channel 3.
@@ -77,6 +112,91 @@ TEST_F(MidiPlayerTest, SongEndsOnceAndPlaysAgainFromTheStart) {
   midi->Play({});
   midi->Stop();
   EXPECT_EQ(render(5), 0);
+}
+
+// The key heard is the key shown: a song opened after one that was transposed, whether that
+// one played to its end or was stopped, plays in its own key (the key control reads 0 then).
+TEST_F(MidiPlayerTest, EveryOpenedSongPlaysInItsOwnKey) {
+  ASSERT_TRUE(midi->Initialize());
+  const double a4 = 440, b4 = 440 * std::pow(2.0, 2 / 12.0);
+  for (const bool playsToItsEnd : {true, false}) {
+    SCOPED_TRACE(playsToItsEnd ? "ended" : "stopped");
+    open(heldNote(kFlute, 69, 2), "first.mid");
+    midi->Play({});
+    ASSERT_TRUE(midi->transpose(2));
+    EXPECT_EQ(midi->keyHeard(), 2);
+    if (playsToItsEnd) {
+      ASSERT_EQ(render(1.5), 1);
+    } else {
+      render(0.3);
+      midi->Stop();
+    }
+    // The window sets its key control back to 0 before it opens the next song; no song plays,
+    // so that move is not sent.
+    EXPECT_FALSE(midi->transpose(0));
+
+    open(heldNote(kFlute, 69, 2), "second.mid");
+    midi->Play({});
+    EXPECT_EQ(midi->keyHeard(), 0);
+    const testaudio::Audio x = capture(0.6);
+    const double plain = testaudio::toneAmplitude(x, 0, a4, 4410, 17640);
+    const double up = testaudio::toneAmplitude(x, 0, b4, 4410, 17640);
+    EXPECT_GT(plain, 10 * up) << "A4 " << plain << ", B4 " << up;
+    midi->Stop();
+  }
+}
+
+// The song holds channel 1 at 127 (a level the scanner takes for a stray byte) and fades it to
+// 16 from its second 2 on. Left alone, the fade is heard; with the user's level set, that level
+// stays through the fade. The user's change belongs to its song: opened again, the song plays
+// its own volumes.
+TEST_F(MidiPlayerTest, SongsOwnVolumeChangesPlayUnlessTheUserMovedTheStrip) {
+  testmidi::TickTrack track;
+  track.program(0, 0, kOrgan).controller(0, 0, 7, 127).note(0, 480 * 8, 0, 69);
+  for (int step = 1; step <= 8; ++step)
+    track.controller(uint32_t(480 * 4 + 60 * step), 0, 7, 127 - step * 111 / 8);
+  const auto song = testmidi::buildSmf(0, 480, {track.bytes()});
+  ASSERT_TRUE(midi->Initialize());
+  const auto volume = [&] {
+    int value = -1;
+    fluid_synth_get_cc(midi->midiPerformance->synth(), 0, 7, &value);
+    return value;
+  };
+  for (const bool userMoves : {true, false}) {
+    SCOPED_TRACE(userMoves ? "user's level" : "song's levels");
+    open(song, "fade.mid");
+    EXPECT_EQ(midi->channelTable[0].volume, 114) << "the scanner's first plausible value";
+    midi->Play({});
+    if (userMoves) midi->channelVolume(0, 64);
+    const testaudio::Audio x = capture(3.5);
+    EXPECT_EQ(volume(), userMoves ? 64 : 16);
+    const double before = testaudio::rms(x, 0, 44100 / 2, 44100);
+    const double after = testaudio::rms(x, 0, 44100 * 5 / 2, 44100);
+    ASSERT_GT(before, 1e-3);
+    if (userMoves)
+      EXPECT_NEAR(after / before, 1.0, 0.15);
+    else
+      EXPECT_LT(after / before, 0.1) << "a fade of 127 to 16 is some 36 dB";
+    midi->Stop();
+  }
+}
+
+// A named pipe, a directory or a device given as the song is refused without being opened: a
+// pipe would hold the window until something writes to it.
+TEST_F(MidiPlayerTest, ChoosingWhatIsNoRegularFileFailsAtOnce) {
+  const auto fifo = dir / "song.kar";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path& path : {fifo, dir.path(), std::filesystem::path("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    auto chosen = std::async(std::launch::async, [&] { return midi->chooseSong(path.string()); });
+    if (chosen.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      // Release a reader held in open() so the test ends.
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << "chooseSong waited on " << path;
+    }
+    EXPECT_FALSE(chosen.get());
+    EXPECT_FALSE(midi->hasSong());
+  }
 }
 
 }  // namespace
