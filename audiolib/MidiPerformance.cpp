@@ -1,9 +1,13 @@
 #include "MidiPerformance.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,13 +64,35 @@ void installLog() {
   });
 }
 
-std::vector<uint8_t> readFile(const std::string& path, size_t limit) {
+// Whether `path` names a regular file (or a link to one), asked before anything opens it:
+// opening a named pipe waits for a writer, and a device or a directory is no song or bank.
+bool isRegularFile(const std::string& path) {
   std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec || size == 0 || size > limit) return {};
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) return {};
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+std::vector<uint8_t> readFile(const std::string& path, size_t limit) {
+  if (!isRegularFile(path)) return {};
+  // Not blocking, and asked again of what was opened: the name may have been given to a pipe
+  // since it was looked at.
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+  } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  const int fd = file.fd;
+  if (fd < 0) return {};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  if (st.st_size <= 0 || uint64_t(st.st_size) > limit) return {};
+  std::vector<uint8_t> bytes(size_t(st.st_size));
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {};
+    done += size_t(n);
+  }
   return bytes;
 }
 
@@ -199,6 +225,7 @@ MidiSegment MidiLoader::LoadSegment(std::vector<uint8_t> bytes) {
 
 MidiCollection MidiLoader::LoadCollection(const std::string& path) {
   MidiCollection bank;
+  if (!isRegularFile(path)) return bank;
   std::ifstream in(path, std::ios::binary);
   char head[12] = {};
   if (!in.read(head, sizeof head)) return bank;
@@ -234,7 +261,7 @@ bool MidiPerformance::InitAudio(const std::string& soundFont) {
   if (renderer_) return true;
   installLog();
   const std::string font = soundFont.empty() ? defaultSoundFont() : soundFont;
-  if (font.empty()) return false;
+  if (font.empty() || !isRegularFile(font)) return false;
   auto channel = std::make_unique<SynthStream>();
   SynthStream* synthStream = channel.get();
   const HSTREAM h = BASS_StreamCreateRendered(std::move(channel), 0);

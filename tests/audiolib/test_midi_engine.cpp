@@ -2,8 +2,11 @@
 // Standard MIDI Files are played through the performance and what comes out of the mix is
 // measured (pitch, onset and end, level), next to the synth's own state as FluidSynth reports
 // it.
+#include <fcntl.h>
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -516,6 +520,28 @@ TEST_F(MidiEngine, NullAndClosedObjectsDoNothing) {
   EXPECT_FALSE(other.PlaySegmentEx(song).IsPlaying());
   EXPECT_TRUE(other.CloseDown());
   ASSERT_TRUE(BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr));
+}
+
+// A named pipe, a directory or a device is no song, no bank and no sound font, and is refused
+// before it is opened: opening a pipe waits for a writer.
+TEST_F(MidiEngine, WhatIsNoRegularFileIsRefusedWithoutWaiting) {
+  const auto fifo = dir / "bank.dls";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path& path : {fifo, dir.path(), std::filesystem::path("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    auto refused = std::async(std::launch::async, [&] {
+      MidiPerformance other;
+      return !MidiLoader().LoadSegment(path.string()) &&
+             MidiLoader::ReadSongFile(path.string()).empty() &&
+             !MidiLoader().LoadCollection(path.string()) && !other.InitAudio(path.string());
+    });
+    if (refused.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      // Release a reader held in open() so the test ends.
+      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << "a load waited on " << path;
+    }
+    EXPECT_TRUE(refused.get());
+  }
 }
 
 // ---- on a real mixing thread ----------------------------------------------------------
