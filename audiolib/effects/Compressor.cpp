@@ -35,6 +35,9 @@ void Compressor::process(float* frames, size_t count) {
     release_ = samples > 0.0 ? std::exp(-1.0 / samples) : 0.0;
   }
   if (count == 0) return;
+  // The reduction is 1 - ceiling / peak, finite for any sample; kept so should a NaN ever get
+  // into it, rather than silence the rest of the stream.
+  if (!(remaining_ >= 0.0 && remaining_ <= 1.0)) remaining_ = 0.0;
   if (remaining_ == 0.0 && quietAtMakeUp(frames, count * size_t(channels_)))
     scaleByMakeUp(frames, count * size_t(channels_));
   else if (channels_ == 2)
@@ -86,6 +89,7 @@ void Compressor::limitStereo(float* frames, size_t count) {
   const __m128d g0 = _mm_set1_pd(makeUp_);
   const __m128d abs = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
   const __m128d one = _mm_set1_pd(1.0), minusOne = _mm_set1_pd(-1.0);
+  const __m128d inf = _mm_set1_pd(HUGE_VAL);
   const __m128d release = _mm_set_sd(release_);
   // The reduction left, 1 - gain, rides in the low lane: its decay is a single multiply per
   // frame, the only step one frame waits for from the one before.
@@ -93,8 +97,10 @@ void Compressor::limitStereo(float* frames, size_t count) {
   for (size_t f = 0; f < count; ++f, frames += 2) {
     const __m128d x =
         _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frames))));
-    const __m128d a = _mm_and_pd(_mm_mul_pd(x, g0), abs);
-    // A NaN sample is not a peak (max_sd returns its second operand then); it is silenced below.
+    // A NaN or an infinite sample is no peak, only a fault: it is silenced, and the gain
+    // stays what the real samples around it ask for.
+    const __m128d finite = _mm_cmplt_pd(_mm_and_pd(x, abs), inf);
+    const __m128d a = _mm_and_pd(_mm_and_pd(_mm_mul_pd(x, g0), abs), finite);
     const __m128d peak = _mm_max_sd(_mm_unpackhi_pd(a, a), _mm_max_sd(a, _mm_setzero_pd()));
     // Release first, then the instant attack: the gain never exceeds what this frame allows.
     left = _mm_mul_sd(left, release);
@@ -104,9 +110,8 @@ void Compressor::limitStereo(float* frames, size_t count) {
       left = _mm_sub_sd(one, reduction);
     }
     __m128d y = _mm_mul_pd(x, _mm_mul_pd(g0, _mm_unpacklo_pd(reduction, reduction)));
-    // Rounding of 1 / peak may leave a sample a hair above full scale; an infinite sample
-    // times a zero gain is NaN.
-    y = _mm_and_pd(y, _mm_cmpord_pd(y, y));
+    // Rounding of 1 / peak may leave a sample a hair above full scale.
+    y = _mm_and_pd(y, finite);
     y = _mm_min_pd(_mm_max_pd(y, minusOne), one);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(frames), _mm_castps_si128(_mm_cvtpd_ps(y)));
   }
@@ -120,7 +125,7 @@ void Compressor::limitChannels(float* frames, size_t count) {
     double peak = 0.0;
     for (size_t c = 0; c < ch; ++c) {
       const double a = std::fabs(double(frames[c]) * makeUp_);
-      if (a > peak) peak = a;
+      if (a > peak && std::isfinite(a)) peak = a;  // a NaN or an infinity is no peak
     }
     left *= release_;
     double reduction = 1.0 - left;
@@ -131,12 +136,12 @@ void Compressor::limitChannels(float* frames, size_t count) {
     const double g = makeUp_ * reduction;
     for (size_t c = 0; c < ch; ++c) {
       double y = double(frames[c]) * g;
-      if (y > 1.0)
+      if (!std::isfinite(y))
+        y = 0.0;
+      else if (y > 1.0)
         y = 1.0;
       else if (y < -1.0)
         y = -1.0;
-      else if (y != y)
-        y = 0.0;
       frames[c] = float(y);
     }
   }

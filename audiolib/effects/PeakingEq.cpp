@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "Finite.h"
+
 namespace audiolib {
 
 namespace {
@@ -22,6 +24,13 @@ constexpr double kTiny = 1e-20;
 
 double flushTiny(double z) {
   return std::fabs(z) < kTiny ? 0.0 : z;
+}
+
+// A NaN or an infinity that reached a filter (from a DSP callback before it) would stay in its
+// state and silence everything after it: the state starts again from rest, and the block's
+// own non-finite output is silenced.
+bool finiteState(double z0, double z1) {
+  return std::isfinite(z0) && std::isfinite(z1);
 }
 
 uint32_t floatBits(float v) {
@@ -121,12 +130,18 @@ void PeakingEq::processStereo(float* frames, size_t count) {
   // The filter is linear: silence into a filter at rest is silence out, bit for bit.
   if (atRest && allZeroBits(frames, 2 * count)) return;
   stereoCascade(frames, count, activeCoeffs_.data(), activeCount_, st);
+  bool finite = true;
   for (int k = 0; k < activeCount_; ++k) {
     for (size_t c = 0; c < 2; ++c) {
       auto& z = state_[size_t(active_[size_t(k)]) * 2 + c];
       z[0] = flushTiny(st.z0[2 * k + int(c)]);
       z[1] = flushTiny(st.z1[2 * k + int(c)]);
+      finite = finite && finiteState(z[0], z[1]);
     }
+  }
+  if (!finite) {
+    for (auto& z : state_) z = {0.0, 0.0};
+    zeroNonFinite(frames, 2 * count);
   }
 }
 
@@ -158,9 +173,16 @@ void PeakingEq::processChannels(float* frames, size_t count) {
       }
       frames[f * ch + c] = float(x);
     }
+    bool finite = true;
     for (int k = 0; k < n; ++k) {
       auto& dst = state_[size_t(active_[size_t(k)]) * ch + c];
       dst = {flushTiny(z[size_t(k)][0]), flushTiny(z[size_t(k)][1])};
+      finite = finite && finiteState(dst[0], dst[1]);
+    }
+    if (!finite) {
+      for (int k = 0; k < n; ++k) state_[size_t(active_[size_t(k)]) * ch + c] = {0.0, 0.0};
+      for (size_t f = 0; f < count; ++f)
+        if (!std::isfinite(frames[f * ch + c])) frames[f * ch + c] = 0.0f;
     }
   }
 }

@@ -341,6 +341,39 @@ TEST(Compressor, KeepsItsRecordAndRefusesBadOnes) {
 // ---- the table ------------------------------------------------------------------------
 
 // The known types are what every test above makes through the table.
+// ---- non-finite input ---------------------------------------------------------------------
+
+// One block with a NaN or an infinity in it must not leave a filter's state poisoned: the
+// blocks after it come out finite, at the level the same effect gives a clean signal.
+class NonFiniteBlock
+    : public testing::TestWithParam<std::tuple<int /*type*/, int /*channels*/, float /*bad*/>> {};
+
+TEST_P(NonFiniteBlock, LaterBlocksComeOutFiniteAtTheirLevel) {
+  const auto [type, channels, bad] = GetParam();
+  const int rate = 44100;
+  const EqBand b = band(0, 1000, 9.0);
+  const FxCompressor c{10, 10, 10, 3.0f, 200.0f};
+  const void* params = type == kFxPeakingEq ? static_cast<const void*>(&b) : &c;
+  auto hit = made(type, rate, channels, params), clean = made(type, rate, channels, params);
+  const Audio song = testaudio::makeAudio(
+      rate, channels, rate, [&](int64_t f, int) { return testaudio::sine(1000, 0.3, f, rate); });
+  Audio spoilt = song;
+  for (int64_t f = 5000; f < 5010; ++f)
+    for (int ch = 0; ch < channels; ++ch) spoilt.samples[size_t(f * channels + ch)] = bad;
+  const Audio out = processed(*hit, spoilt), ref = processed(*clean, song);
+  const int64_t after = 5120 + rate / 10;  // the next block and a little settling
+  for (int64_t i = 5120 * channels; i < int64_t(out.samples.size()); ++i)
+    ASSERT_TRUE(std::isfinite(out.samples[size_t(i)])) << "sample " << i;
+  for (int ch = 0; ch < channels; ++ch)
+    EXPECT_NEAR(testaudio::rms(out, ch, after, rate - after),
+                testaudio::rms(ref, ch, after, rate - after), 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Effects, NonFiniteBlock,
+                         testing::Combine(testing::Values(kFxPeakingEq, kFxCompressor),
+                                          testing::Values(2, 1),
+                                          testing::Values(kNan, kInf, -kInf)));
+
 TEST(EffectTable, UnknownTypesMakeNothing) {
   for (int type : {-1, 0, 1, 3, 6, 10, 12, 1000}) EXPECT_EQ(createEffect(type), nullptr) << type;
 }
