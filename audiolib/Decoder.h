@@ -34,6 +34,10 @@ constexpr uint64_t kMaxModuleFileBytes = uint64_t(128) << 20;
 // passes).
 int checkFileFormat(int64_t rate, int64_t channels, int64_t lengthFrames);
 
+// What read() returns when a decoder that reads ahead on a thread of its own has nothing yet
+// and its reader asked not to wait (the live feeder, which must not stall on a slow disc).
+constexpr int64_t kDecoderNotReady = -2;
+
 class Decoder {
  public:
   virtual ~Decoder() = default;
@@ -41,7 +45,11 @@ class Decoder {
   virtual int sampleRate() const = 0;
   virtual int channels() const = 0;
   // Exact length in frames (after the encoder's delay and padding are taken off), -1 unknown.
+  // May change once, from an estimate to the exact length, while a scan runs in the background;
+  // it may be read on any thread.
   virtual int64_t lengthFrames() const = 0;
+  // Waits until lengthFrames() is exact (for offline rendering, which has the time).
+  virtual void waitForLength() {}
   // One of BASS_CTYPE_*.
   virtual uint32_t channelType() const = 0;
   // Decodes up to `frames` frames into `out`; returns the frames written, 0 at the end,
@@ -50,6 +58,11 @@ class Decoder {
   // Moves to `frame` (0 <= frame <= length); the next read starts there. False on failure.
   virtual bool seek(int64_t frame) = 0;
 };
+
+// True when `path` names a regular file, which opens and reads without blocking; otherwise
+// false, with *why (when given) saying what it is instead: "no such file", "a named pipe", ...
+// A pipe or a device would block its reader for ever.
+bool checkRegularFile(const std::string& path, std::string* why = nullptr);
 
 // Opens `path` as a stream: WAV and the other PCM formats libsndfile reads, then MP3 through
 // libmpg123. Returns nullptr and sets *error (a BASS_ERROR_* code) when the file cannot be

@@ -25,12 +25,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // non-regular file (a directory, a device, a pipe, which would block), BASS_ERROR_FILEFORM
 // for an empty one or one larger than `limit`.
 File openRegularFile(const std::string& path, uint64_t limit, uint64_t* size, int* error) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::is_regular_file(status)) {
+  if (!checkRegularFile(path)) {
     *error = BASS_ERROR_FILEOPEN;
     return nullptr;
   }
+  std::error_code ec;
   File f(std::fopen(path.c_str(), "rb"));
   *size = std::filesystem::file_size(path, ec);
   if (!f || ec) {
@@ -45,6 +44,37 @@ File openRegularFile(const std::string& path, uint64_t limit, uint64_t* size, in
 }
 
 }  // namespace
+
+bool checkRegularFile(const std::string& path, std::string* why) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!ec && fs::is_regular_file(status)) return true;
+  if (why) {
+    switch (status.type()) {
+      case fs::file_type::not_found:
+        *why = "no such file";
+        break;
+      case fs::file_type::directory:
+        *why = "a folder, not a file";
+        break;
+      case fs::file_type::fifo:
+        *why = "a named pipe, not a file";
+        break;
+      case fs::file_type::socket:
+        *why = "a socket, not a file";
+        break;
+      case fs::file_type::block:
+      case fs::file_type::character:
+        *why = "a device, not a file";
+        break;
+      default:
+        *why = ec ? ec.message() : "not a regular file";
+        break;
+    }
+  }
+  return false;
+}
 
 int checkFileFormat(int64_t rate, int64_t channels, int64_t lengthFrames) {
   if (rate < kMinFileRate || rate > kMaxFileRate) return BASS_ERROR_FORMAT;

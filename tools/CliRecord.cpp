@@ -169,6 +169,7 @@ int karaokeCommand(const std::vector<std::string>& argsIn) {
               << kRecordUsage;
     return 1;
   }
+  if (!readableFile("karaoke", o->song)) return 2;
   BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
   if (!BASS_Init(BASS_DEVICE_DEFAULT, kRate, 0, nullptr, nullptr)) {
     std::cerr << "orivelR-cli: Couldn't Initialize Digital Output\n";

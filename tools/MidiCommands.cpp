@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 
 #include "Lyrics.h"
+#include "RenderOptions.h"
 #include "SongScanner.h"
 
 namespace cli {
@@ -21,12 +21,7 @@ std::optional<std::vector<uint8_t>> readSong(const std::string& command,
     std::cerr << "usage: orivelR-cli " << command << " SONG\n";
     return std::nullopt;
   }
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(args[0], ec)) {
-    std::cerr << "orivelR-cli " << command << ": cannot read " << args[0] << ": "
-              << (ec ? ec.message() : "not a regular file") << "\n";
-    return std::nullopt;
-  }
+  if (!readableFile(command, args[0])) return std::nullopt;
   std::ifstream in(args[0], std::ios::binary);
   std::vector<uint8_t> bytes;
   char buf[65536];

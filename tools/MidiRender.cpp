@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "Decoder.h"
 #include "Interrupt.h"
 #include "MidiPlayer.h"
 #include "RenderOptions.h"
@@ -38,6 +39,8 @@ bool pair(const std::string& s, int hi, std::pair<int, int>* out) {
 }  // namespace
 
 bool isMidiFile(const std::string& path) {
+  // Only a regular file is looked into: a pipe would block the look for ever.
+  if (!audiolib::checkRegularFile(path)) return false;
   std::ifstream in(path, std::ios::binary);
   char head[12] = {};
   in.read(head, sizeof head);
@@ -111,6 +114,8 @@ std::optional<MidiRenderOptions> parseMidiRenderOptions(const std::vector<std::s
 }
 
 int renderMidi(const MidiRenderOptions& o) {
+  if (!readableFile("render", o.song) || (!o.bank.empty() && !readableFile("render", o.bank)))
+    return 2;
   if (!BASS_Init(BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr)) {
     std::cerr << "orivelR-cli: the engine would not start\n";
     return 4;

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <iostream>
+
+#include "Decoder.h"
 
 namespace cli {
 
@@ -51,6 +54,13 @@ std::optional<double> parseSeconds(const std::string& s) {
   const double v = std::strtod(s.c_str(), &end);
   if (s.empty() || *end != '\0' || !std::isfinite(v) || v <= 0) return std::nullopt;
   return v;
+}
+
+bool readableFile(const std::string& command, const std::string& path) {
+  std::string why;
+  if (audiolib::checkRegularFile(path, &why)) return true;
+  std::cerr << "orivelR-cli " << command << ": cannot read " << path << ": " << why << "\n";
+  return false;
 }
 
 std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& args,

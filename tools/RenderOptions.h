@@ -36,4 +36,9 @@ bool parseInt(const std::string& s, int lo, int hi, int* out);
 // A positive, finite number of seconds, the whole of `s`.
 std::optional<double> parseSeconds(const std::string& s);
 
+// True when `path` is a regular file; otherwise says on the error stream why `command` can't
+// read it ("orivelR-cli render: cannot read p.wav: a named pipe, not a file"). Checked before
+// a song or bank is opened: opening a pipe or a device would wait for ever.
+bool readableFile(const std::string& command, const std::string& path);
+
 }  // namespace cli

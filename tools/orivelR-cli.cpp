@@ -51,6 +51,7 @@ bool anyActive(const player::AudioPlayer& p) {
 }
 
 int render(const cli::RenderOptions& o) {
+  if (!cli::readableFile("render", o.song)) return 2;
   BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
   if (!BASS_Init(o.play ? BASS_DEVICE_DEFAULT : BASS_DEVICE_NOSOUND, kRate, 0, nullptr, nullptr)) {
     StderrMessages m;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "ModuleWriter.h"
 #include "TestAudio.h"
@@ -153,14 +154,84 @@ TEST_P(RenderRefuses, BadSongGivesTheLoadErrorAndNoFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RenderRefuses,
-    ::testing::Values(BadInput{"Missing", ""}, BadInput{"Empty", ": > \"$F\""},
-                      BadInput{"Directory", "mkdir \"$F\""},
+    ::testing::Values(BadInput{"Empty", ": > \"$F\""},
                       BadInput{"Garbage", "head -c 100000 /dev/urandom > \"$F\""},
                       BadInput{"Text", "yes 'not a song' | head -n 5000 > \"$F\""},
                       BadInput{"TruncatedHeader",
                                "sox -n -r 44100 -c 2 -b 16 \"$F.full.wav\" synth 1 sine 440 && "
                                "head -c 30 \"$F.full.wav\" > \"$F\""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What is not a regular file is refused before it is opened: a named pipe would block the
+// renderer for ever (the command runs under a time limit, so that such a regression fails
+// rather than hangs).
+struct NotAFile {
+  const char* name;
+  const char* make;     // shell command making $F
+  const char* command;  // the command line, with $F for the path
+  const char* why;
+};
+
+class RefusesNonFiles : public ::testing::TestWithParam<NotAFile> {};
+
+TEST_P(RefusesNonFiles, BeforeOpeningWithTheReason) {
+  TempDir dir;
+  const auto f = dir / "song.wav";
+  const NotAFile& c = GetParam();
+  ASSERT_EQ(testaudio::run("F=" + q(f) + "; " + c.make), 0);
+  std::string out;
+  const int status = testaudio::run("F=" + q(f) + "; O=" + q(dir / "out.wav") + "; timeout 20 " +
+                                        kCli + " " + c.command + " 2>&1",
+                                    &out);
+  EXPECT_NE(status, 124) << "timed out";
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("cannot read " + f.string() + ": " + c.why), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RefusesNonFiles,
+    ::testing::Values(
+        NotAFile{"PipeSong", "mkfifo \"$F\"", "render \"$F\" \"$O\" --remover",
+                 "a named pipe, not a file"},
+        NotAFile{"PipeScan", "mkfifo \"$F\"", "scan \"$F\"", "a named pipe, not a file"},
+        NotAFile{"PipeLyrics", "mkfifo \"$F\"", "lyrics \"$F\"", "a named pipe, not a file"},
+        NotAFile{"PipeBank",
+                 "mkfifo \"$F\" && printf 'MThd\\0\\0\\0\\6\\0\\0\\0\\1\\0\\140' > \"$F.mid\"",
+                 "render \"$F.mid\" \"$O\" --bank \"$F\"", "a named pipe, not a file"},
+        NotAFile{"Missing", ":", "render \"$F\" \"$O\"", "no such file"},
+        NotAFile{"Directory", "mkdir \"$F\"", "render \"$F\" \"$O\"", "a folder, not a file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A float WAV with bursts of NaN and infinity, through the remover and an equaliser band: the
+// song plays on after each burst at its level, and no sample of the output is non-finite.
+TEST(Render, NonFiniteBurstsInAFloatSongAreSilencedAndTheSongPlaysOn) {
+  TempDir dir;
+  const int rate = 44100;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  Audio song = songWithVoice(rate, 3);
+  for (auto [at, value] : {std::pair{0.5, nan}, {1.5, inf}, {2.2, -inf}})
+    for (int64_t f = int64_t(at * rate); f < int64_t(at * rate) + 10; ++f)
+      song.samples[size_t(2 * f)] = song.samples[size_t(2 * f + 1)] = value;
+  testaudio::writeWav(dir / "song.wav", song, testaudio::Format::F32);
+  const std::string eq = " --chkequalizer 1 --veq1 10,10,10,4,10,10,10,10 --format f32";
+  ASSERT_EQ(
+      cli("render " + q(dir / "song.wav") + " " + q(dir / "out.wav") + " " + kNeutral + eq).status,
+      0);
+  const Audio out = testaudio::readAudio(dir / "out.wav");
+  ASSERT_EQ(out.frames(), song.frames());
+  for (size_t i = 0; i < out.samples.size(); ++i)
+    ASSERT_TRUE(std::isfinite(out.samples[i])) << "frame " << i / 2;
+  // sox reads the same file as finite, with the level of the song before the first burst kept
+  // through the end.
+  const std::string stats = testaudio::output("sox " + q(dir / "out.wav") + " -n stats 2>&1");
+  EXPECT_EQ(stats.find("nan"), std::string::npos) << stats;
+  const double before = testaudio::rms(out, 0, rate / 10, rate / 3);
+  for (double from : {0.6, 1.6, 2.3, 2.7})
+    EXPECT_NEAR(testaudio::rms(out, 0, int64_t(from * rate), rate / 5), before, 0.1 * before)
+        << from;
+}
 
 TEST(Render, UnwritableTargetFailsCleanly) {
   TempDir dir;
