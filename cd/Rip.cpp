@@ -177,8 +177,10 @@ RipResult extractAudioTrack(uint32_t drive, int track, const std::string& path,
   const int bits = (info.flags & 1) ? 8 : 16;
   const int channels = int(std::min<DWORD>(info.chans, 2));
 
-  // "wb" cuts an older, longer file: its tail would otherwise follow the new data chunk.
-  File f(std::fopen(path.c_str(), "wb"));
+  // The rip is written beside the file it replaces and renamed over it once whole: a rip that
+  // fails or is cancelled leaves the older file as it was.
+  const std::string part = path + ".part";
+  File f(std::fopen(part.c_str(), "wbe"));
   if (!f) return routineError(kRoutine, errno, path + ": " + std::strerror(errno));
   const auto header = makeWavHeader(channels, rate, bits, 0);
   // The header's zero sizes are patched at the end. Written in its three pieces.
@@ -196,17 +198,29 @@ RipResult extractAudioTrack(uint32_t drive, int track, const std::string& path,
       break;
     }
   }
-  const int writeErrno = errno;
+  // Each failure below skips the steps after it, so errno still tells the first one.
+  int writeErrno = ok ? 0 : errno;
   const uint32_t data = uint32_t(s.position);
   uint8_t size[4];
   put32(size, data + 36);
   ok = ok && std::fseek(f.get(), 4, SEEK_SET) == 0 && std::fwrite(size, 1, 4, f.get()) == 4;
   put32(size, data);
   ok = ok && std::fseek(f.get(), 40, SEEK_SET) == 0 && std::fwrite(size, 1, 4, f.get()) == 4;
-  ok = std::fclose(f.release()) == 0 && ok;
+  if (!ok && !writeErrno) writeErrno = errno;
+  // Closing writes what was buffered: the disk may refuse it there.
+  if (std::fclose(f.release()) != 0 && ok) {
+    ok = false;
+    writeErrno = errno;
+  }
+  const bool whole = ok && !cancelled && s.complete();
+  if (whole && std::rename(part.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    std::remove(part.c_str());
+    return routineError(kRoutine, err, path + ": " + std::strerror(err));
+  }
+  if (!whole) std::remove(part.c_str());
 
   if (cancelled) {
-    std::remove(path.c_str());
     RipResult r;
     r.status = RipResult::Cancelled;
     return r;

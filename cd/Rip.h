@@ -73,9 +73,9 @@ struct RipResult {
   double seconds = 0;      // the rip's duration
 };
 
-// ExtractAudioTrack: track index `track` of `drive` to the WAV file `path` (replaced: an
-// older, longer file is cut first). A read error ends in a RoutineError result, with the
-// file's header patched to the audio read; a cancelled rip removes the file.
+// ExtractAudioTrack: track index `track` of `drive` to the WAV file `path`, written as
+// `path`.part and renamed over `path` once the whole track is in it. A read or write error
+// ends in a RoutineError result; it and a cancelled rip leave an older `path` as it was.
 RipResult extractAudioTrack(uint32_t drive, int track, const std::string& path,
                             const RipCallbacks& callbacks);
 

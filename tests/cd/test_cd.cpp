@@ -2,6 +2,9 @@
 // CD-TEXT, a cdrdao TOC, a cut one and a garbage one. Rips are checked against the audio the
 // images were made of, against cd-paranoia on the same image, and WMA files with ffprobe.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <taglib/asffile.h>
 #include <taglib/asftag.h>
 #include <unistd.h>
@@ -196,6 +199,40 @@ TEST(WavRip, IsTheTrackBitForBitBehindAHeaderSoxReads) {
   ASSERT_EQ(wav.size(), 1764044u);
   EXPECT_EQ(le32(wav, 4), 1764036u);  // the RIFF size, which sox does not check
   EXPECT_TRUE(wav.substr(44) == Discs::audio[0]);
+}
+
+// A rip that fails part-way (the disk refuses the file past 500 kB: a size limit on the command
+// line's rip) or is cancelled leaves the older TRACK.WAV byte for byte, and nothing beside it.
+TEST(WavRip, ThatFailsOrIsCancelledKeepsTheOlderFile) {
+  const fs::path folder = Discs::dir / "keep";
+  fs::create_directories(folder);
+  const fs::path out = folder / "TRACK.WAV";
+  const std::string older = "RIFF an older rip " + std::string(100000, 'o');
+  spit(out, older);
+
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{500000, 500000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string cli = ORIVELR_CLI;
+    const std::string drive = std::to_string(driveOf("plain.cue"));
+    execl(cli.c_str(), cli.c_str(), "cd", "rip", drive.c_str(), "1", out.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(WEXITSTATUS(status), 127);
+  EXPECT_TRUE(slurp(out) == older) << "the failed rip touched the older file";
+
+  const cd::RipResult r =
+      cd::extractAudioTrack(driveOf("plain.cue"), 0, out, {{}, [] { return true; }});
+  EXPECT_EQ(r.status, cd::RipResult::Cancelled);
+  EXPECT_TRUE(slurp(out) == older) << "the cancelled rip touched the older file";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
