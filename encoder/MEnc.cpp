@@ -77,6 +77,10 @@ void MEnc::work() {
     lock.lock();
     running_ = false;
     if (result.ok) {
+      if (!result.notice.empty())
+        QMetaObject::invokeMethod(
+            this, [this, text = QString::fromStdString(result.notice)] { emit Notice(text); },
+            Qt::QueuedConnection);
       post(100, lastLeft);
     } else if (result.cancelled) {
       QMetaObject::invokeMethod(

@@ -52,6 +52,9 @@ class MEnc : public QObject {
  signals:
   void Progress(int percent);
   void TimeLeft(double seconds);
+  // The MP3 was made other than asked, for the user to read (a bit rate its sample rate
+  // cannot have: the nearest one it can was taken); before the Progress of 100.
+  void Notice(QString text);
   // The encoding failed; nothing was written under the target name. Not raised for a stop.
   void Failed(QString text);
   // The encoding was stopped; nothing was written under the target name.

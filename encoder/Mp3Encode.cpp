@@ -220,24 +220,35 @@ EncodeResult encodeMp3(const EncodeSettings& s, const std::atomic<bool>& stop,
                    " channels (mono and stereo only)");
   const int channels = info.channels;
 
+  if (s.bitRateBps % 1000 != 0 || s.bitRateBps <= 0)
+    return failure("unsupported format: the MP3 encoder does not take " +
+                   std::to_string(s.bitRateBps) + " bit/s");
   std::unique_ptr<lame_global_flags, LameCloser> lame(lame_init());
   if (!lame) return failure("the MP3 encoder cannot start (out of memory)");
   lame_global_flags* g = lame.get();
-  const int kbps = s.bitRateBps / 1000;
   lame_set_in_samplerate(g, info.samplerate);
   lame_set_num_channels(g, channels);
   if (info.frames > 0 && info.frames < 0xffffffffLL) lame_set_num_samples(g, unsigned(info.frames));
   lame_set_VBR(g, vbr_off);
-  lame_set_brate(g, kbps);
+  lame_set_brate(g, s.bitRateBps / 1000);
   lame_set_quality(g, s.quality);
   // Stereo is left to the encoder's own choice (joint stereo), as the lame command does.
   if (s.channelMode == kChannelMono || channels == 1) lame_set_mode(g, MONO);
   lame_set_write_id3tag_automatic(g, 0);  // the Info frame must stay the file's first frame
   lame_set_bWriteVbrTag(g, 1);
-  if (s.bitRateBps % 1000 != 0 || kbps <= 0 || lame_init_params(g) < 0 || lame_get_brate(g) != kbps)
+  if (lame_init_params(g) < 0)
     return failure("unsupported format: the MP3 encoder does not take " +
                    std::to_string(s.bitRateBps) + " bit/s for " + std::to_string(info.samplerate) +
                    " Hz " + (channels == 1 ? "mono" : "stereo"));
+  // The encoder takes the rate nearest to the one asked that its output's sample rate can have
+  // (at most 160 kbit/s below 32000 Hz, 64 below 16000 Hz): that is the MP3's rate, said so.
+  const int kbps = lame_get_brate(g);
+  const int outRate = lame_get_out_samplerate(g);
+  std::string notice;
+  if (kbps * 1000 != s.bitRateBps)
+    notice = "An MP3 of " + std::to_string(outRate) + " Hz cannot have " +
+             std::to_string(s.bitRateBps / 1000) + " kbit/s: it is encoded at " +
+             std::to_string(kbps) + " kbit/s.";
 
   TempOutput out(s.target);
   if (const int e = out.create()) return failure("cannot create " + s.target + ": " + reason(e));
@@ -291,6 +302,8 @@ EncodeResult encodeMp3(const EncodeSettings& s, const std::atomic<bool>& stop,
   }
   EncodeResult r;
   r.ok = true;
+  r.bitRateBps = kbps * 1000;
+  r.notice = std::move(notice);
   return r;
 }
 

@@ -29,7 +29,11 @@ struct EncodeSettings {
 struct EncodeResult {
   bool ok = false;
   bool cancelled = false;
-  std::string error;  // for neither ok nor cancelled: what went wrong, for the user
+  std::string error;   // for neither ok nor cancelled: what went wrong, for the user
+  int bitRateBps = 0;  // the bit rate the MP3 has, once the encoder has started
+  // For the user, when the MP3 was made other than asked (a bit rate its sample rate cannot
+  // have); empty otherwise.
+  std::string notice;
 };
 
 // Called on the encoding thread: every whole percent from 0 to 100 once, in order, 100 only
@@ -40,7 +44,8 @@ using ProgressFn = std::function<void(int percent, std::optional<double> seconds
 bool isRawName(std::string_view path);
 
 // Encodes settings.source into settings.target; returns when done, failed or stopped (`stop`
-// is read between blocks).
+// is read between blocks). A bit rate the MP3's sample rate cannot have is replaced by the
+// nearest one it can, and the result's notice says so.
 EncodeResult encodeMp3(const EncodeSettings& settings, const std::atomic<bool>& stop,
                        const ProgressFn& progress = {});
 

@@ -65,6 +65,33 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"MonoFloat22k", 22050, 1, "-b 32 -e floating-point", 96000, 1, 1}),
     [](const auto& i) { return std::string(i.param.name); });
 
+// A bit rate the take's sample rate cannot have is replaced by the nearest one it can, and the
+// result says so; a rate it can have is kept without a word.
+TEST(Encode, BitRateTheSampleRateCannotHaveBecomesTheNearestItCan) {
+  struct RateCase {
+    int rate, asked, expected;
+  };
+  // MPEG-2 (22050 Hz) goes up to 160 kbit/s, MPEG-2.5 (11025 Hz) to 64 in the encoder.
+  for (const RateCase c : {RateCase{11025, 256000, 64000}, RateCase{22050, 256000, 160000},
+                           RateCase{22050, 150000, 144000}, RateCase{44100, 100000, 96000},
+                           RateCase{22050, 96000, 96000}}) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz at " + std::to_string(c.asked));
+    TempDir dir;
+    enctest::makeWav(dir / "take.wav", c.rate, 1, "-b 16", 1.5);
+    const auto r = encode(dir / "take.wav", dir / "take.mp3", c.asked);
+    ASSERT_TRUE(r.ok) << r.error;
+    auto info = probe(dir / "take.mp3");
+    EXPECT_EQ(info["bit_rate"], std::to_string(c.expected));
+    EXPECT_EQ(info["sample_rate"], std::to_string(c.rate));
+    EXPECT_EQ(r.bitRateBps, c.expected);
+    if (c.expected == c.asked)
+      EXPECT_EQ(r.notice, "");
+    else
+      EXPECT_NE(r.notice.find(std::to_string(c.expected / 1000) + " kbit/s"), std::string::npos)
+          << r.notice;
+  }
+}
+
 TEST(Encode, RawFileIsRead44100StereoLittleEndian16) {
   TempDir dir;
   // 1.5 s: a 440 Hz tone on the left, silence on the right.
