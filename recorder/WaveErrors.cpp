@@ -14,6 +14,9 @@ std::string mciGetErrorString(int code) {
       return "Save: the file cannot be written.";
     case kErrBadFormat:
       return "Format: the wave format is not supported or the recording is not empty.";
+    case kErrTakeStopped:
+      return "Disk: the take stopped because the disk refused to write it. What was recorded "
+             "until then is kept.";
     case kErrCannotRecord:
       return "Record: nothing can be recorded from the chosen source.";
     case kErrCannotPlay:

@@ -13,6 +13,7 @@ enum WaveErrorCode : int {
   kErrFileNotFound = 275,
   kErrCannotSave = 286,
   kErrBadFormat = 297,
+  kErrTakeStopped = 333,  // the disk refused the take's writes: it stopped, what was kept
   kErrCannotRecord = 340,
   kErrCannotPlay = 341,
 };

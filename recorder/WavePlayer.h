@@ -1,18 +1,22 @@
 // WavePlayer: one recording, new or opened from a WAV file, that records from the engine's
 // capture device, plays a range through the engine's output, deletes a range and saves. Times
-// are milliseconds. A new recording streams to its take file as it records (the header's sizes
-// rewritten every second), so that a program killed while recording leaves all but the last
-// second on disk. `Record` and `Play` block their caller while letting the window's events
-// run (the hooks), until the stop controls set `stopRequested`.
+// are milliseconds. The recording lives in one file only, never in memory: a new recording
+// streams to its take file as it records (the header's sizes rewritten every half second), so
+// that a program killed while recording leaves all but the last moment on disk; playback
+// streams from the file in blocks; an edit rewrites the file (a working copy for a file that
+// was opened). A disk that refuses a write stops the take and keeps what was written.
+// `Record` and `Play` block their caller while letting the window's events run (the hooks),
+// until the stop controls set `stopRequested`.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Capture.h"
@@ -90,25 +94,40 @@ class WavePlayer {
   long framesToMs(int64_t frames) const;
   int64_t msToFrames(long ms) const;
   void writerLoop();
-  void takeAppend(const uint8_t* data, size_t n);
+  bool takeAppend(const uint8_t* data, size_t n);
+  void openTake(bool fresh);
+  void finishTake();
+  // Writes `ranges` of the recording's frames to `dst` as a WAV file in the recording's
+  // format; false (and no `dst`) when the disk or the source refused.
+  bool writeFrames(const std::string& dst,
+                   std::initializer_list<std::pair<int64_t, int64_t>> ranges) const;
+  // A new working copy in the system's temporary folder holds the recording from now on.
+  void useWorkingCopy(std::initializer_list<std::pair<int64_t, int64_t>> ranges,
+                      const char* source);
+  void dropWorkingCopy();
 
   bool open_ = false;  // the device: a recording is open
   int waitFlags_ = 0;
   std::string fileName_;
   long formatTag_ = 1;
   audiolib::CaptureFormat format_{11025, 1, 8};
-  mutable std::mutex dataMutex_;  // the window's thread and the take's writer
-  std::vector<uint8_t> data_;     // the recording's audio, PCM in format_
   long position_ = 0;
+
+  // The file that holds the recording; empty for a new recording not yet recorded.
+  std::string path_;
+  bool rewritable_ = false;  // path_ is a 44-byte-header WAV of ours (the take, a copy)
+  bool temporary_ = false;   // path_ is a working copy, removed with the recording
+  std::atomic<int64_t> frames_{0};
 
   // While recording.
   std::unique_ptr<audiolib::CaptureDevice> capture_;
   std::thread writer_;
   std::atomic<bool> writing_{false};
   std::atomic<int64_t> alignment_{0};
-  std::FILE* take_ = nullptr;
-  uint32_t takeBytes_ = 0;
+  int takeFd_ = -1;
+  int64_t takeBytes_ = 0;  // the audio bytes in the file, on the writer's thread
   int64_t takeHeaderNs_ = 0;
+  std::atomic<int> writeErrno_{0};  // why the disk refused the take, 0 while it takes it
 };
 
 }  // namespace recorder

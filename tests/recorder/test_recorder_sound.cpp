@@ -2,8 +2,10 @@
 // a voice sung into the virtual microphone over a song lands in a "2 - Mic" take; a
 // "3 - Wave" take holds the song, lined up with it to the frame, and the voice when the
 // microphone is heard on the output; a recording killed on the way leaves a take sox reads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,6 +137,47 @@ TEST(RecorderSound, KilledRecordingLeavesAllButTheLastSecond) {
   const double onDisk = double(std::filesystem::file_size(take) - 44) / 176400;
   ASSERT_GE(onDisk, 3.0);
   EXPECT_GE(std::stod(testaudio::soxi(take, "D")), onDisk - 1.0);
+  const Audio a = testaudio::readAudio(take);
+  EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 500, a.rate, a.rate), 0.3, 0.05);
+}
+
+// The disk refuses the take after three seconds and a half frame (a file size limit on the
+// recording process): the take stops at once, the command says why and what was kept, and the
+// file holds the whole frames written, with a header that counts them.
+TEST(RecorderSound, TakeTheDiskRefusesStopsAndKeepsWhatWasWritten) {
+  REQUIRE_SOUND_SERVER();
+  fullVolumes();
+  testaudio::TempDir dir;
+  const auto take = dir / "take.wav";
+  const auto log = dir / "log.txt";
+  constexpr rlim_t kLimit = 44 + 3 * 176400 + 2;
+  testaudio::MicFeed voice(500, 0.3f);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2);
+    const rlimit limit{kLimit, kLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    execl(kCli.c_str(), kCli.c_str(), "record", take.c_str(), "--seconds", "60", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_TRUE(testaudio::waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30))
+      << "the take went on after the disk refused it";
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  const std::string said = testaudio::slurp(log);
+  EXPECT_NE(said.find("the take stopped because the disk refused to write it. What was recorded "
+                      "until then is kept."),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("the file has reached the largest size allowed; 3.0 s kept in"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(std::filesystem::file_size(take), 44 + 3 * 176400u);
+  EXPECT_EQ(testaudio::soxi(take, "rcbs"), "44100 2 16 132300");
   const Audio a = testaudio::readAudio(take);
   EXPECT_NEAR(testaudio::toneAmplitude(a, 0, 500, a.rate, a.rate), 0.3, 0.05);
 }

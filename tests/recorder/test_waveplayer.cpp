@@ -53,6 +53,8 @@ TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBackAndSaysWhyASaveFailed) {
   EXPECT_EQ(wp.length(), 1500);
   wp.delete_(1000, 10'000);  // to the end at most
   EXPECT_EQ(wp.length(), 1000);
+  // The opened file stays as it was until it is saved.
+  EXPECT_EQ(testaudio::soxi(in, "s"), "44100");
 
   wp.SaveAs("");  // nothing
   const auto out = dir / "out.wav";
@@ -70,6 +72,13 @@ TEST(WavePlayer, OpensDeletesAndSavesWhatSoxReadsBackAndSaysWhyASaveFailed) {
     EXPECT_EQ(e.number, recorder::kErrCannotSave);
   }
   EXPECT_THROW(wp.OpenFile((dir / "missing.wav").string()), recorder::WaveError);
+
+  // Saved to the file it was opened from, an unedited recording leaves it untouched.
+  const std::string before = testaudio::slurp(out);
+  wp.OpenFile(out.string());
+  wp.Save();
+  EXPECT_TRUE(testaudio::slurp(out) == before);
+  EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
 }
 
 // Without an output, Play says so; on the silent device, a range that has played to its end
