@@ -412,14 +412,15 @@ HSTREAM BASS_CD_StreamCreate(DWORD drive, DWORD track, DWORD flags) {
     std::unique_ptr<Decoder> decoder = CdDecoder::open(source, report, &error);
     if (!decoder) return cdFail(error, 0u);
     flags &= BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE | BASS_STREAM_DECODE | BASS_STREAM_FREEPREV;
-    // A played track reads ahead on a thread of its own: a drive that stalls on a scratch
-    // then holds up that thread, not the engine's feeder. A decoding stream reads on demand.
-    if (!(flags & BASS_STREAM_DECODE))
-      decoder = std::make_unique<PrefetchDecoder>(std::move(decoder));
 
     Engine& e = Engine::get();
     std::lock_guard lock(e.mutex);
     if (!e.initialised) return cdFail(BASS_ERROR_INIT, 0u);
+    // A played track reads ahead on a thread of its own: a drive that stalls on a scratch
+    // then holds up that thread, not the engine's feeder, which takes what is there and comes
+    // back (rendering offline, it waits for it). A decoding stream reads on demand.
+    if (!(flags & BASS_STREAM_DECODE))
+      decoder = std::make_unique<PrefetchDecoder>(std::move(decoder), e.output == nullptr);
     if ((flags & BASS_STREAM_FREEPREV) && gPreviousCdStream) {
       if (Channel* prev = e.find(gPreviousCdStream)) e.free(prev);
       gPreviousCdStream = 0;

@@ -177,8 +177,9 @@ bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) 
   const int64_t base = feed_ ? feed_->ring.startFrame() : 0;
   int64_t pos = base + consumed_ - int64_t(pending / ratio);
   pos = std::max<int64_t>(pos, base);
-  if (loop && lengthFrames > 0) pos %= lengthFrames;
-  if (lengthFrames >= 0) pos = std::min(pos, lengthFrames);
+  const int64_t length = lengthFrames.load(std::memory_order_relaxed);
+  if (loop && length > 0) pos %= length;
+  if (length >= 0) pos = std::min(pos, length);
   position.store(pos, std::memory_order_relaxed);
 
   if (reachedEnd && fifoFrames_ == 0) {

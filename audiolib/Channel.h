@@ -70,7 +70,9 @@ class Channel {
   const int rate;
   const int chans;
   const DWORD ctype;
-  const int64_t lengthFrames;  // -1 unknown
+  // Frames, -1 unknown. Set from the decoder by the engine: an MP3's length is exact only once
+  // its scan is done.
+  std::atomic<int64_t> lengthFrames;
   const int deviceRate;
   const bool music;
   const std::unique_ptr<ChannelRenderer> renderer;  // set: frames made while mixing

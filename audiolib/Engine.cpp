@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "Finite.h"
 #include "PrefetchDecoder.h"
 
 namespace audiolib {
@@ -33,6 +34,8 @@ void PeakLimiter::prepare(int sampleRate) {
 }
 
 void PeakLimiter::process(float* frames, int count) {
+  // A gain that went non-finite would stay so; it starts again at unity.
+  if (!std::isfinite(gain_)) gain_ = 1.0;
   int f = 0;
   if (gain_ == 1.0) {
     // Nothing over full scale and no reduction left: nothing to do.
@@ -45,6 +48,11 @@ void PeakLimiter::process(float* frames, int count) {
   constexpr double kUnity = 1.0 - 1e-4;
   for (; f < count; ++f) {
     float* s = frames + 2 * f;
+    if (!std::isfinite(s[0]) || !std::isfinite(s[1])) {
+      // A DSP callback that made a NaN or an infinity: the frame is silenced, so that it
+      // neither reaches the device nor sets the gain.
+      s[0] = s[1] = 0.0f;
+    }
     const double peak = std::max(std::fabs(s[0]), std::fabs(s[1]));
     if (gain_ < 1.0) {
       gain_ += (1.0 - gain_) * release_;
@@ -61,10 +69,20 @@ void PeakLimiter::process(float* frames, int count) {
 
 std::unique_ptr<Decoder> Engine::openDecoder(const std::string& path, int* error) {
   auto decoder = openStreamDecoder(path, error);
+  if (!decoder || device != 0) return decoder;
+  // Rendering on demand has the time for an MP3's scan, and its length decides how much
+  // it renders.
+  decoder->waitForLength();
   // Only compressed songs gain: a PCM file reads faster than two threads can hand it over.
-  if (decoder && device == 0 && decoder->channelType() == BASS_CTYPE_STREAM_MP3)
+  if (decoder->channelType() == BASS_CTYPE_STREAM_MP3)
     return std::make_unique<PrefetchDecoder>(std::move(decoder));
   return decoder;
+}
+
+int64_t readFinite(Decoder& decoder, float* out, int64_t frames) {
+  const int64_t got = decoder.read(out, frames);
+  if (got > 0) zeroNonFinite(out, size_t(got * decoder.channels()));
+  return got;
 }
 
 Engine& Engine::get() {
@@ -148,6 +166,7 @@ void Engine::waitForMixer() {
 }
 
 void Engine::feedAll() {
+  refreshLengths();
   for (size_t i = 0; i < sources_.size(); ++i) {
     Source& s = *sources_[i];
     if (std::any_of(s.readers.begin(), s.readers.end(), [](Channel* c) { return c->wantsData(); }))
@@ -181,7 +200,8 @@ void Engine::feed(Source& s, int64_t limitFrames) {
       continue;
     }
     const int64_t n = std::min({space, kFeedChunk, limitFrames - total});
-    const int64_t got = s.decoder->read(s.buffer.data(), n);
+    const int64_t got = readFinite(*s.decoder, s.buffer.data(), n);
+    if (got == kDecoderNotReady) break;  // a slow device: the feeder comes back for more
     if (got <= 0) {
       if (got == 0 && s.readers.front()->loop && s.decoded > 0 && !justLooped &&
           s.decoder->seek(0)) {
@@ -268,14 +288,13 @@ void Engine::commitStarts() {
   }
 }
 
-int64_t Engine::decodeFrames(Channel* c, float* out, int64_t frames) {
+void Engine::decoded(Channel* c, float* out, int64_t got) {
   Source* s = c->source;
-  if (!s || !s->decoder || s->ended) return 0;
-  const int64_t got = s->decoder->read(out, frames);
+  if (!s) return;
   if (got <= 0) {
     s->ended = true;
     c->ended.store(true);
-    return 0;
+    return;
   }
   std::vector<int16_t> s16;
   const bool floatSamples = floatDsp.load() || (c->flags & BASS_SAMPLE_FLOAT);
@@ -286,7 +305,14 @@ int64_t Engine::decodeFrames(Channel* c, float* out, int64_t frames) {
   tInRender = was;
   s->decoded += got;
   c->position.store(s->decoded);
-  return got;
+}
+
+void Engine::refreshLengths() {
+  for (auto& s : sources_) {
+    if (!s->decoder) continue;
+    const int64_t length = s->decoder->lengthFrames();
+    for (Channel* r : s->readers) r->lengthFrames.store(length, std::memory_order_relaxed);
+  }
 }
 
 void Engine::render(float* out, int frames) {

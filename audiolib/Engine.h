@@ -26,7 +26,11 @@ constexpr int kMaxSlots = 1024;  // handle = generation << 10 | slot, slot 1..10
 // the other share one decoder while they stay in step; a channel that leaves the step (a
 // seek, a pause while the other plays) gets a decoder of its own.
 struct Source {
-  std::unique_ptr<Decoder> decoder;
+  // Shared so that a decoding stream's read can go on outside the engine's lock (a disc that
+  // takes seconds over a scratch), with the decoder alive even if the stream is freed meanwhile.
+  std::shared_ptr<Decoder> decoder;
+  // Held by the one read or seek of a decoding stream under way, never with the engine's lock.
+  std::shared_ptr<std::mutex> reading = std::make_shared<std::mutex>();
   std::vector<Channel*> readers;
   std::string path;  // empty for callback streams and modules (never shared)
   DWORD flags = 0;
@@ -87,8 +91,12 @@ class Engine {
   // Marks `channel` to start with the next block (grouped with other starts close in time).
   void arm(Channel* channel);
   void disarm(Channel* channel);
-  // Decoding channels: decode on the caller's thread through the channel's chain.
-  int64_t decodeFrames(Channel* channel, float* out, int64_t frames);
+  // Decoding channels: `got` frames the caller read from the channel's decoder outside the
+  // lock go through the channel's chain; `got` <= 0 ends the channel.
+  void decoded(Channel* channel, float* out, int64_t got);
+  // The channels' lengths as their decoders know them now (an MP3's exact length arrives
+  // after its stream was created).
+  void refreshLengths();
   // A file's stream decoder; rendering on demand, an MP3 decodes ahead on a thread of its own.
   std::unique_ptr<Decoder> openDecoder(const std::string& path, int* error);
   HDSP newDspHandle() { return nextDsp_++; }
@@ -136,6 +144,10 @@ class Engine {
   std::condition_variable wake_;
   std::mutex wakeMutex_;
 };
+
+// Reads from `decoder` with every non-finite sample made 0: each decoder's output passes here
+// (the feeder, decoding streams) before any filter can keep a NaN in its state.
+int64_t readFinite(Decoder& decoder, float* out, int64_t frames);
 
 // True on the thread that is rendering (inside DSP callbacks and effects).
 bool inRender();

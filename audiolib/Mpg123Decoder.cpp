@@ -1,13 +1,19 @@
 #include "Mpg123Decoder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "bass.h"
@@ -142,6 +148,64 @@ bool looksLikeMpegAudio(const std::string& path) {
 
 }  // namespace
 
+// The background scan of one file: a handle of its own reading through a descriptor of its
+// own, so that the scan can be called off (its reads fail) when the stream goes away first.
+struct Mpg123Decoder::Scan {
+  std::atomic<bool> abort{false};
+  int fd = -1;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;  // under mutex
+  Handle scanned;     // under mutex: the scanned handle, null when the scan failed
+  std::thread thread;
+
+  static mpg123_ssize_t read(void* io, void* buffer, size_t bytes) {
+    auto* scan = static_cast<Scan*>(io);
+    if (scan->abort.load(std::memory_order_relaxed)) return -1;
+    return ::read(scan->fd, buffer, bytes);
+  }
+  static off_t seek(void* io, off_t offset, int whence) {
+    return ::lseek(static_cast<Scan*>(io)->fd, offset, whence);
+  }
+  ~Scan() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+namespace {
+
+// A handle that decodes to float at exactly `rate` and `channels`, gapless.
+mpg123_handle* newFixedHandle(long rate, int channels) {
+  int err = MPG123_OK;
+  mpg123_handle* h = mpg123_new(nullptr, &err);
+  if (!h) return nullptr;
+  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+  mpg123_format_none(h);
+  if (mpg123_format(h, rate, channels, MPG123_ENC_FLOAT_32) != MPG123_OK) {
+    mpg123_delete(h);
+    return nullptr;
+  }
+  return h;
+}
+
+}  // namespace
+
+Mpg123Decoder::Mpg123Decoder(Handle h, int rate, int channels, int64_t length)
+    : handle_(std::move(h)),
+      rate_(rate),
+      channels_(channels),
+      length_(length),
+      maxFrames_(int64_t(rate) * kMaxFileSeconds) {}
+
+Mpg123Decoder::~Mpg123Decoder() {
+  if (!scan_) return;
+  scan_->abort.store(true);
+  if (scan_->thread.joinable()) scan_->thread.join();
+  // The scanned handle, if it was never adopted, goes before the descriptor it reads.
+  scan_->scanned.reset();
+  handle_.reset();
+}
+
 std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, int* refusal) {
   if (!looksLikeMpegAudio(path)) return nullptr;
 
@@ -166,9 +230,8 @@ std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, int*
     return nullptr;
   mpg123_format_none(h.get());
   if (mpg123_format(h.get(), rate, channels, MPG123_ENC_FLOAT_32) != MPG123_OK) return nullptr;
-  // The full scan makes the length exact (a LAME header alone can lie) and builds the seek
-  // index.
-  if (mpg123_scan(h.get()) != MPG123_OK) return nullptr;
+  // The header's length for now: the LAME/Xing frame count, or the file's size over the bit
+  // rate. The scan on its own thread makes it exact.
   const off_t length = mpg123_length(h.get());
   if (length <= 0) return nullptr;
   const int format = checkFileFormat(rate, channels, int64_t(length));
@@ -186,8 +249,45 @@ std::unique_ptr<Mpg123Decoder> Mpg123Decoder::open(const std::string& path, int*
   if (done == 0 || (r != MPG123_OK && r != MPG123_DONE)) return nullptr;
   if (mpg123_seek(h.get(), 0, SEEK_SET) < 0) return nullptr;
 
-  return std::unique_ptr<Mpg123Decoder>(
+  std::unique_ptr<Mpg123Decoder> d(
       new (std::nothrow) Mpg123Decoder(std::move(h), int(rate), channels, int64_t(length)));
+  if (d) d->startScan(path);
+  return d;
+}
+
+void Mpg123Decoder::startScan(const std::string& path) {
+  scan_ = std::make_unique<Scan>();
+  Scan& scan = *scan_;
+  scan.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  Handle h(scan.fd >= 0 ? newFixedHandle(rate_, channels_) : nullptr);
+  if (!h || mpg123_replace_reader_handle(h.get(), &Scan::read, &Scan::seek, nullptr) != MPG123_OK ||
+      mpg123_open_handle(h.get(), &scan) != MPG123_OK) {
+    // No scan: the header's length stays.
+    scan.done = true;
+    return;
+  }
+  scan.thread = std::thread([this, h = std::move(h)]() mutable {
+    Scan& s = *scan_;
+    const bool ok = mpg123_scan(h.get()) == MPG123_OK && !s.abort.load();
+    const off_t exact = ok ? mpg123_length(h.get()) : -1;
+    if (exact > 0) length_.store(std::min<int64_t>(exact, maxFrames_), std::memory_order_release);
+    std::lock_guard lock(s.mutex);
+    if (exact > 0) s.scanned = std::move(h);
+    s.done = true;
+    s.finished.notify_all();
+  });
+}
+
+void Mpg123Decoder::waitForLength() {
+  if (!scan_) return;
+  std::unique_lock lock(scan_->mutex);
+  scan_->finished.wait(lock, [&] { return scan_->done; });
+}
+
+void Mpg123Decoder::adoptScannedHandle() {
+  if (!scan_) return;
+  std::lock_guard lock(scan_->mutex);
+  if (scan_->scanned) handle_ = std::move(scan_->scanned);
 }
 
 uint32_t Mpg123Decoder::channelType() const {
@@ -195,6 +295,7 @@ uint32_t Mpg123Decoder::channelType() const {
 }
 
 int64_t Mpg123Decoder::read(float* out, int64_t frames) {
+  frames = std::min(frames, maxFrames_ - position_);
   if (frames <= 0) return 0;
   const size_t frameBytes = size_t(channels_) * sizeof(float);
   const size_t want = size_t(frames) * frameBytes;
@@ -212,12 +313,18 @@ int64_t Mpg123Decoder::read(float* out, int64_t frames) {
     if (total == 0) return -1;
     break;
   }
+  position_ += int64_t(total / frameBytes);
   return int64_t(total / frameBytes);
 }
 
 bool Mpg123Decoder::seek(int64_t frame) {
-  if (frame < 0 || frame > length_) return false;
-  return mpg123_seek(handle_.get(), off_t(frame), SEEK_SET) >= 0;
+  if (frame < 0 || frame > lengthFrames()) return false;
+  // The scanned handle knows where every frame starts: its seeks read no more than a frame or
+  // two, where the unscanned one would read its way through the file.
+  adoptScannedHandle();
+  if (mpg123_seek(handle_.get(), off_t(frame), SEEK_SET) < 0) return false;
+  position_ = frame;
+  return true;
 }
 
 }  // namespace audiolib

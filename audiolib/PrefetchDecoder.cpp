@@ -10,9 +10,10 @@ constexpr int64_t kPrefetchFrames = 1 << 16;  // about 1.5 s at 44.1 kHz
 constexpr int64_t kDecodeChunk = 4096;
 }  // namespace
 
-PrefetchDecoder::PrefetchDecoder(std::unique_ptr<Decoder> inner)
+PrefetchDecoder::PrefetchDecoder(std::unique_ptr<Decoder> inner, bool waits)
     : inner_(std::move(inner)),
       chans_(inner_->channels()),
+      waits_(waits),
       capacity_(kPrefetchFrames),
       buffer_(size_t(kPrefetchFrames * chans_)) {
   start();
@@ -67,8 +68,9 @@ void PrefetchDecoder::run() {
 
 int64_t PrefetchDecoder::read(float* out, int64_t frames) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return head_ - tail_ >= frames || ended_; });
+  if (waits_) changed_.wait(lock, [&] { return head_ - tail_ >= frames || ended_; });
   const int64_t n = std::min(frames, head_ - tail_);
+  if (n == 0 && !ended_) return kDecoderNotReady;
   if (n == 0) return failed_ ? -1 : 0;
   for (int64_t f = 0; f < n;) {
     const int64_t at = (tail_ + f) % capacity_;

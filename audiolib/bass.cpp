@@ -403,8 +403,11 @@ QWORD BASS_StreamGetLength(DWORD handle) {
   Call call;
   Channel* c = channelOf(call, handle);
   if (!c) return kBadQword;
-  if (c->lengthFrames < 0) return fail(BASS_ERROR_NOTAVAIL, kBadQword);
-  return succeeded(QWORD(c->lengthFrames) * QWORD(c->bytesPerFrame()));
+  // The decoder's latest word: an MP3's exact length replaces its header's once scanned.
+  if (c->source && c->source->decoder) c->lengthFrames.store(c->source->decoder->lengthFrames());
+  const int64_t length = c->lengthFrames.load();
+  if (length < 0) return fail(BASS_ERROR_NOTAVAIL, kBadQword);
+  return succeeded(QWORD(length) * QWORD(c->bytesPerFrame()));
 }
 
 // ---- channels -------------------------------------------------------------------------------
@@ -460,22 +463,40 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
   return guarded(BOOL(FALSE), [&]() -> BOOL {
+    std::shared_ptr<audiolib::Decoder> decoder;
+    std::shared_ptr<std::mutex> reading;
+    int64_t frame = 0;
+    {
+      Call call;
+      Channel* c = channelOf(call, handle);
+      if (!c) return FALSE;
+      if (c->source && c->source->decoder)
+        c->lengthFrames.store(c->source->decoder->lengthFrames());
+      frame = int64_t(pos / QWORD(c->bytesPerFrame()));
+      const int64_t length = c->lengthFrames.load();
+      if (length >= 0 && frame > length) return fail(BASS_ERROR_POSITION, FALSE);
+      if (!c->decodeOnly()) {
+        if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+        if (c->wantsData() && c->source) call.engine().feed(*c->source, c->rate / 4);
+        return succeeded(TRUE);
+      }
+      if (!c->source || !c->source->decoder) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+      decoder = c->source->decoder;
+      reading = c->source->reading;
+    }
+    // A decoding stream seeks outside the engine's lock: on a disc that may take a while.
+    std::lock_guard readLock(*reading);
+    const bool ok = decoder->seek(frame);
     Call call;
     Channel* c = channelOf(call, handle);
     if (!c) return FALSE;
-    const int64_t frame = int64_t(pos / QWORD(c->bytesPerFrame()));
-    if (c->lengthFrames >= 0 && frame > c->lengthFrames) return fail(BASS_ERROR_POSITION, FALSE);
-    if (c->decodeOnly()) {
-      if (!c->source || !c->source->decoder || !c->source->decoder->seek(frame))
-        return fail(BASS_ERROR_NOTAVAIL, FALSE);
+    if (!ok) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+    if (c->source && c->source->decoder == decoder) {
       c->source->decoded = frame;
       c->source->ended = false;
       c->ended.store(false);
       c->position.store(frame);
-      return fail(BASS_OK, TRUE);
     }
-    if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
-    if (c->wantsData() && c->source) call.engine().feed(*c->source, c->rate / 4);
     return succeeded(TRUE);
   });
 }
@@ -588,33 +609,56 @@ DWORD BASS_ChannelGetLevel(DWORD handle) {
 
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
   return guarded(DWORD(kBadDword), [&]() -> DWORD {
-    Call call;
-    Channel* c = channelOf(call, handle);
-    if (!c) return kBadDword;
-    if (!c->decodeOnly()) return fail(BASS_ERROR_DECODE, kBadDword);
-    if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
-    const int bpf = c->bytesPerFrame();
+    std::shared_ptr<audiolib::Decoder> decoder;
+    std::shared_ptr<std::mutex> reading;
+    int chans = 0, bpf = 0;
+    bool asFloat = false;
+    {
+      Call call;
+      Channel* c = channelOf(call, handle);
+      if (!c) return kBadDword;
+      if (!c->decodeOnly()) return fail(BASS_ERROR_DECODE, kBadDword);
+      if (!buffer) return fail(BASS_ERROR_ILLPARAM, kBadDword);
+      chans = c->chans;
+      bpf = c->bytesPerFrame();
+      asFloat = c->flags & BASS_SAMPLE_FLOAT;
+      if (c->source && c->source->decoder && !c->source->ended) {
+        decoder = c->source->decoder;
+        reading = c->source->reading;
+      }
+    }
     const int64_t frames = length / DWORD(bpf);
-    const bool asFloat = c->flags & BASS_SAMPLE_FLOAT;
-    std::vector<float> tmp(size_t(std::min<int64_t>(frames, audiolib::kChunkFrames) * c->chans));
+    std::vector<float> tmp(size_t(std::min<int64_t>(frames, audiolib::kChunkFrames) * chans));
+    // The decoder reads (from a disc, perhaps slowly) without the engine's lock, so that the
+    // streams that play are fed meanwhile; the lock is taken for each chunk's chain only.
+    std::unique_lock<std::mutex> readLock;
+    if (reading) readLock = std::unique_lock(*reading);
     int64_t done = 0;
-    while (done < frames) {
+    while (decoder && done < frames) {
       const int64_t want = std::min<int64_t>(frames - done, audiolib::kChunkFrames);
-      const int64_t got = call.engine().decodeFrames(c, tmp.data(), want);
+      const int64_t got = audiolib::readFinite(*decoder, tmp.data(), want);
+      Call call;
+      Channel* c = channelOf(call, handle);
+      if (!c) return kBadDword;  // freed meanwhile
+      if (!c->source || c->source->decoder != decoder) break;
+      call.engine().decoded(c, tmp.data(), got);
       if (got <= 0) break;
       auto* out = static_cast<unsigned char*>(buffer) + done * bpf;
       if (asFloat) {
-        std::memcpy(out, tmp.data(), size_t(got * c->chans) * sizeof(float));
+        std::memcpy(out, tmp.data(), size_t(got * chans) * sizeof(float));
       } else {
         auto* s = reinterpret_cast<int16_t*>(out);
-        for (int64_t i = 0; i < got * c->chans; ++i)
+        for (int64_t i = 0; i < got * chans; ++i)
           s[i] = int16_t(std::lrint(std::clamp(tmp[size_t(i)] * 32768.0f, -32768.0f, 32767.0f)));
       }
       done += got;
     }
+    if (readLock.owns_lock()) readLock.unlock();
     if (done == 0) {
-      const bool autofree = c->autofree;
-      if (autofree) call.engine().free(c);
+      Call call;
+      Channel* c = channelOf(call, handle);
+      if (!c) return kBadDword;
+      if (c->autofree) call.engine().free(c);
       return fail(BASS_ERROR_ENDED, kBadDword);
     }
     return succeeded(DWORD(done * bpf));

@@ -241,6 +241,32 @@ TEST_P(Mp3Decode, GaplessLengthAlignedContentAndExactSeek) {
   expectSeekMatches(*d, got, c.rate + 333, 1e-6f);
 }
 
+// A VBR file without a LAME/Xing header tells no length: the stream opens with an estimate
+// from its first frame's bit rate, and the scan on its own thread makes it exact.
+TEST(Mp3Length, WithoutAnInfoHeaderTheScanMakesItExact) {
+  TempDir dir;
+  const int rate = 44100;
+  uint32_t seed = 3;
+  // Noise that grows louder: the bit rate of a VBR encoding changes along the file.
+  const Audio src = testaudio::makeAudio(rate, 2, 6 * rate, [&](int64_t f, int) {
+    seed = seed * 1664525u + 1013904223u;
+    return float(int32_t(seed >> 8) - (1 << 23)) / float(1 << 23) * float(f) / float(6 * rate);
+  });
+  const fs::path wav = dir / "src.wav", mp3 = dir / "song.mp3";
+  testaudio::writeWav(wav, src);
+  ASSERT_EQ(testaudio::run("ffmpeg -nostdin -v error -i " + q(wav) +
+                           " -c:a libmp3lame -q:a 2 -write_xing 0 " + q(mp3)),
+            0);
+  auto d = open(mp3);
+  ASSERT_NE(d, nullptr);
+  d->waitForLength();
+  const int64_t exact = testaudio::ffmpegFrames(mp3);
+  EXPECT_EQ(d->lengthFrames(), exact);
+  const Audio got = decode(*d);
+  EXPECT_EQ(got.frames(), exact);
+  expectSeekMatches(*d, got, got.frames() - 5000, 1e-6f);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, Mp3Decode,
                          testing::Values(Mp3Case{"Stereo44100", 44100, 2, Encoder::Ffmpeg, 0},
                                          Mp3Case{"Mono48000", 48000, 1, Encoder::Lame, 0},
