@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace audiolib {
 namespace {
@@ -12,6 +13,9 @@ namespace {
 // writing to a slow disk never loses a frame.
 constexpr int kFragmentMs = 20;
 constexpr int kRingSeconds = 8;
+// How long opening waits for the server (its answer, then the record stream's): a server
+// that hangs must not hold the window for ever.
+constexpr int kOpenTimeoutSeconds = 5;
 
 }  // namespace
 
@@ -21,6 +25,13 @@ struct CaptureDevice::Impl {
   pa_context* ctx = nullptr;
   pa_stream* stream = nullptr;
   bool started = false;
+  bool timedOut = false;  // under the loop's lock
+
+  static void openDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* me = static_cast<Impl*>(self);
+    me->timedOut = true;
+    pa_threaded_mainloop_signal(me->loop, 0);
+  }
 
   static void contextState(pa_context* c, void* self) {
     auto* me = static_cast<Impl*>(self);
@@ -104,20 +115,27 @@ std::unique_ptr<CaptureDevice> CaptureDevice::open(const std::string& source, Ca
     return fail("cannot start the sound server's client");
   }
   m.started = true;
-  pa_context_state_t cs;
-  while ((cs = pa_context_get_state(m.ctx)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(cs))
-    pa_threaded_mainloop_wait(m.loop);
-  if (cs != PA_CONTEXT_READY) {
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(m.loop);
+  pa_time_event* deadline = pa_context_rttime_new(
+      m.ctx, pa_rtclock_now() + kOpenTimeoutSeconds * PA_USEC_PER_SEC, &Impl::openDeadline, &m);
+  auto giveUp = [&](const std::string& text) {
+    if (deadline) api->time_free(deadline);
     pa_threaded_mainloop_unlock(m.loop);
-    return fail("no sound server: " + std::string(pa_strerror(pa_context_errno(m.ctx))));
-  }
+    return fail(text);
+  };
+  const std::string late =
+      "the sound server did not answer within " + std::to_string(kOpenTimeoutSeconds) + " s";
+  pa_context_state_t cs;
+  while ((cs = pa_context_get_state(m.ctx)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(cs) &&
+         !m.timedOut)
+    pa_threaded_mainloop_wait(m.loop);
+  if (m.timedOut) return giveUp(late);
+  if (cs != PA_CONTEXT_READY)
+    return giveUp("no sound server: " + std::string(pa_strerror(pa_context_errno(m.ctx))));
   const pa_sample_spec spec{f.bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE, uint32_t(f.rate),
                             uint8_t(f.channels)};
   m.stream = pa_stream_new(m.ctx, "orivelR take", &spec, nullptr);
-  if (!m.stream) {
-    pa_threaded_mainloop_unlock(m.loop);
-    return fail(pa_strerror(pa_context_errno(m.ctx)));
-  }
+  if (!m.stream) return giveUp(pa_strerror(pa_context_errno(m.ctx)));
   pa_stream_set_state_callback(m.stream, &Impl::streamState, &m);
   pa_stream_set_read_callback(m.stream, &Impl::readable, &m);
   pa_buffer_attr attr{};
@@ -126,16 +144,17 @@ std::unique_ptr<CaptureDevice> CaptureDevice::open(const std::string& source, Ca
   const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
   const char* dev = source.empty() ? nullptr : source.c_str();
-  if (pa_stream_connect_record(m.stream, dev, &attr, flags) < 0) {
-    pa_threaded_mainloop_unlock(m.loop);
-    return fail(pa_strerror(pa_context_errno(m.ctx)));
-  }
+  if (pa_stream_connect_record(m.stream, dev, &attr, flags) < 0)
+    return giveUp(pa_strerror(pa_context_errno(m.ctx)));
   pa_stream_state_t ss;
-  while ((ss = pa_stream_get_state(m.stream)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(ss))
+  while ((ss = pa_stream_get_state(m.stream)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(ss) &&
+         !m.timedOut)
     pa_threaded_mainloop_wait(m.loop);
-  pa_threaded_mainloop_unlock(m.loop);
+  if (m.timedOut) return giveUp(late);
   if (ss != PA_STREAM_READY)
-    return fail("cannot record from \"" + source + "\": " + pa_strerror(pa_context_errno(m.ctx)));
+    return giveUp("cannot record from \"" + source + "\": " + pa_strerror(pa_context_errno(m.ctx)));
+  if (deadline) api->time_free(deadline);
+  pa_threaded_mainloop_unlock(m.loop);
   d->failed_.store(false);
   return d;
 }
