@@ -1,14 +1,20 @@
 // The engine through its library interface, on the render-on-demand device: streams,
 // positions, the DSP chain's order, effects, resampling, slides, syncs and freeing.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <numbers>
 #include <vector>
 
+#include "Capture.h"
 #include "Channel.h"
 #include "MidiSong.h"
 #include "ModuleWriter.h"
@@ -518,6 +524,33 @@ TEST(Prefetch, ReadsWhatTheDecoderGivesInOrderAcrossSeeks) {
   }
   EXPECT_EQ(total, 1000);
   EXPECT_FALSE(d.seek(300001));
+}
+
+// A sound server that takes the connection and never answers: opening the capture device
+// gives up with the reason instead of waiting for ever.
+TEST(Capture, SilentServerFailsTheOpenWithAReason) {
+  TempDir dir;
+  const std::string socketPath = (dir / "native").string();
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);  // connections complete in the backlog; nothing is said
+  const char* old = std::getenv("PULSE_SERVER");
+  const std::string saved = old ? old : "";
+  ::setenv("PULSE_SERVER", ("unix:" + socketPath).c_str(), 1);
+  std::string why;
+  auto capture = audiolib::CaptureDevice::open(audiolib::kDefaultSource, {}, &why);
+  if (old)
+    ::setenv("PULSE_SERVER", saved.c_str(), 1);
+  else
+    ::unsetenv("PULSE_SERVER");
+  ::close(fd);
+  EXPECT_EQ(capture, nullptr);
+  EXPECT_EQ(why, "the sound server did not answer within 5 s");
 }
 
 }  // namespace
