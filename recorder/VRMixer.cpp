@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace recorder {
@@ -204,15 +206,91 @@ struct VRMixer::Impl {
   std::condition_variable waitCv;
   pa_context_state_t seenState = PA_CONTEXT_UNCONNECTED;  // the context's, as last told
 
-  int recType = kRecSrcMic;
+  std::atomic<int> recType{kRecSrcMic};  // read by the level setters without the call lock
   int playLine = kPlaySelectMic;
-  int playLevel = 100;
+  std::atomic<int> playLevel{100};
   std::string noLineText;
   // Shared with the main loop's thread.
   std::atomic<bool> playMuted{true};
   std::atomic<uint32_t> loopModule{PA_INVALID_INDEX};
   std::atomic<uint32_t> loopInput{PA_INVALID_INDEX};
   std::atomic<bool> inputMuted{false};  // last known mute of the loopback's stream
+
+  // ---- levels on their way to the server ----------------------------------------------------
+  // A setter leaves its level here and returns; the sender applies the latest of each, so a
+  // slider's rapid steps become one request when the server is slow. A level stays here, for
+  // the getters, until the sender has applied it.
+  struct Pending {
+    std::optional<int> master;
+    std::optional<std::pair<int, int>> rec;  // the record source type and its level
+    std::optional<int> play;
+    int sending = 0;  // levels taken but not yet applied
+    bool quit = false;
+  };
+  std::mutex pendingMutex;
+  std::condition_variable pendingCv;
+  Pending pending;
+  std::optional<int> sentMaster, sentRec, sentPlay;  // in flight, for the getters
+  std::thread sender;
+
+  bool readyNow() {
+    std::lock_guard lock(waitMutex);
+    return seenState == PA_CONTEXT_READY;
+  }
+
+  // Without a connection the level still goes to the sender, which connects again.
+  template <class Set>
+  bool post(Set set) {
+    {
+      std::lock_guard lock(pendingMutex);
+      set(pending);
+    }
+    pendingCv.notify_one();
+    return readyNow();
+  }
+
+  void sendLoop() {
+    std::unique_lock lock(pendingMutex);
+    for (;;) {
+      pendingCv.wait(lock,
+                     [&] { return pending.quit || pending.master || pending.rec || pending.play; });
+      if (!pending.master && !pending.rec && !pending.play) return;  // quit with nothing left
+      const auto master = std::exchange(pending.master, std::nullopt);
+      const auto rec = std::exchange(pending.rec, std::nullopt);
+      const auto play = std::exchange(pending.play, std::nullopt);
+      sentMaster = master;
+      sentRec = rec ? std::optional<int>(rec->second) : std::nullopt;
+      sentPlay = play;
+      lock.unlock();
+      {
+        Call call(*this);
+        if (master)
+          if (const auto s = sink("@DEFAULT_SINK@")) setSinkVolume(*s, *master);
+        if (rec)
+          if (const auto s = sourceOfType(rec->first)) setSourceVolume(*s, rec->second);
+        if (play && loopbackLoaded())
+          if (const auto in = input(loopInput.load())) setInputVolume(*in, *play);
+      }
+      lock.lock();
+      sentMaster = sentRec = sentPlay = std::nullopt;
+    }
+  }
+
+  // The level a setter left that the server may not have yet.
+  std::optional<int> unsent(std::optional<int> Pending::*queued, std::optional<int> Impl::*sent) {
+    std::lock_guard lock(pendingMutex);
+    if (pending.*queued) return pending.*queued;
+    return this->*sent;
+  }
+
+  void stopSender() {
+    {
+      std::lock_guard lock(pendingMutex);
+      pending.quit = true;
+    }
+    pendingCv.notify_one();
+    if (sender.joinable()) sender.join();
+  }
 
   // Holds the call lock; the outermost call sets the bound and first (re)connects, so that a
   // loopback lost with a restarted server is forgotten before the call looks at it.
@@ -627,11 +705,15 @@ struct VRMixer::Impl {
 // ---- VRMixer ------------------------------------------------------------------------------------
 
 VRMixer::VRMixer() : d_(std::make_unique<Impl>(*this)) {
-  Impl::Call call(*d_);
-  if (d_->start()) d_->ensureConnected();
+  {
+    Impl::Call call(*d_);
+    if (d_->start()) d_->ensureConnected();
+  }
+  d_->sender = std::thread([d = d_.get()] { d->sendLoop(); });
 }
 
 VRMixer::~VRMixer() {
+  d_->stopSender();  // the last levels set reach the server first
   {
     Impl::Call call(*d_);
     if (d_->loopbackLoaded()) d_->unloadLoopback();
@@ -652,8 +734,7 @@ bool VRMixer::setRecSourceType(int type) {
 }
 
 int VRMixer::recSourceType() const {
-  std::lock_guard lock(d_->callMutex);
-  return d_->recType;
+  return d_->recType.load();
 }
 
 std::string VRMixer::recordSourceName() {
@@ -663,24 +744,27 @@ std::string VRMixer::recordSourceName() {
 }
 
 bool VRMixer::setRecVolume(int level) {
-  Impl::Call call(*d_);
-  const auto s = d_->sourceOfType(d_->recType);
-  return s && d_->setSourceVolume(*s, level);
+  const int type = d_->recType.load();
+  return d_->post([&](Impl::Pending& p) { p.rec = std::pair(type, std::clamp(level, 0, 100)); });
 }
 
 int VRMixer::recVolume() {
+  {
+    std::lock_guard lock(d_->pendingMutex);
+    if (d_->pending.rec) return d_->pending.rec->second;
+    if (d_->sentRec) return *d_->sentRec;
+  }
   Impl::Call call(*d_);
   const auto s = d_->sourceOfType(d_->recType);
   return s ? toLevel(s->volume) : -1;
 }
 
 bool VRMixer::setMasterVolume(int level) {
-  Impl::Call call(*d_);
-  const auto s = d_->sink("@DEFAULT_SINK@");
-  return s && d_->setSinkVolume(*s, level);
+  return d_->post([&](Impl::Pending& p) { p.master = std::clamp(level, 0, 100); });
 }
 
 int VRMixer::masterVolume() {
+  if (const auto level = d_->unsent(&Impl::Pending::master, &Impl::sentMaster)) return *level;
   Impl::Call call(*d_);
   const auto s = d_->sink("@DEFAULT_SINK@");
   return s ? toLevel(s->volume) : -1;
@@ -707,22 +791,13 @@ int VRMixer::playSelect() const {
 }
 
 bool VRMixer::setPlayVolume(int level) {
-  Impl::Call call(*d_);
-  switch (d_->microphone()) {
-    case Impl::Line::NoServer:
-      return false;
-    case Impl::Line::Missing:
-      return d_->noLine("No microphone line");
-    case Impl::Line::Ok:
-      break;
-  }
-  d_->playLevel = std::clamp(level, 0, 100);
-  if (!d_->loopbackLoaded()) return true;
-  const auto in = d_->input(d_->loopInput.load());
-  return in && d_->setInputVolume(*in, d_->playLevel);
+  level = std::clamp(level, 0, 100);
+  d_->playLevel = level;  // what a loopback loaded later starts at
+  return d_->post([&](Impl::Pending& p) { p.play = level; });
 }
 
 int VRMixer::playVolume() {
+  if (const auto level = d_->unsent(&Impl::Pending::play, &Impl::sentPlay)) return *level;
   Impl::Call call(*d_);
   if (!d_->loopbackLoaded()) return d_->playLevel;
   const auto in = d_->input(d_->loopInput.load());

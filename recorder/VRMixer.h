@@ -3,9 +3,12 @@
 // heard on the output (a low-latency loopback that orivelR loads and owns). It owns one client
 // connection ("orivelR mixer") on a threaded main loop of its own. No Qt.
 //
-// Every call is synchronous and bounded: when the server is gone or stops answering, the call
-// gives up after about two seconds and returns false (or -1, or an empty name). Calls may come
-// from any thread, except from inside the callbacks below.
+// The level setters never wait on the server: they leave the level for the mixer's sender
+// thread and return (false when there is no connection); rapid steps of a slider are coalesced
+// into the latest level, and the getters give a level not yet applied as set. Every other call
+// is synchronous and bounded: when the server is gone or stops answering, the call gives up
+// after about two seconds and returns false (or -1, or an empty name). Calls may come from any
+// thread, except from inside the callbacks below.
 //
 // Levels are 0..100, in percent of the server's normal volume; a read averages the channels, a
 // set gives all channels the same volume. The mixer only ever changes the volume it is asked
@@ -71,7 +74,8 @@ class VRMixer {
   // microphone is never heard unasked. The line starts muted at level 100.
   bool setPlaySelect(int line);  // only kPlaySelectMic exists
   int playSelect() const;
-  bool setPlayVolume(int level);  // remembered while muted, applied when unmuted
+  // Remembered while muted, applied when unmuted; false only without a connection.
+  bool setPlayVolume(int level);
   int playVolume();
   bool setPlayMute(bool mute);
   bool playMute() const;

@@ -99,17 +99,20 @@ class Mixer : public ::testing::Test {
 TEST_F(Mixer, LevelsMoveOnlyTheDeviceOfTheirControl) {
   VRMixer mixer;
   ASSERT_TRUE(mixer.connected());
-  ASSERT_TRUE(mixer.setMasterVolume(70));
-  EXPECT_EQ(sinkPercent("kara_out"), 70);
+  // A slider dragged step by step: the setters return at once, the getter gives the last step,
+  // and the server ends at it.
+  for (int level = 100; level >= 70; --level) ASSERT_TRUE(mixer.setMasterVolume(level));
+  EXPECT_EQ(mixer.masterVolume(), 70);
+  EXPECT_TRUE(testaudio::waitFor([] { return sinkPercent("kara_out") == 70; }, 10));
   EXPECT_EQ(mixer.masterVolume(), 70);
   EXPECT_EQ(sourcePercent("kara_mic"), 100);
 
   ASSERT_TRUE(mixer.setRecVolume(40));  // "2 - Mic": the default source
-  EXPECT_EQ(sourcePercent("kara_mic"), 40);
+  EXPECT_TRUE(testaudio::waitFor([] { return sourcePercent("kara_mic") == 40; }, 10));
   EXPECT_EQ(mixer.recVolume(), 40);
   ASSERT_TRUE(mixer.setRecSourceType(recorder::kRecSrcWave));
   ASSERT_TRUE(mixer.setRecVolume(55));
-  EXPECT_EQ(sourcePercent("kara_out.monitor"), 55);
+  EXPECT_TRUE(testaudio::waitFor([] { return sourcePercent("kara_out.monitor") == 55; }, 10));
   EXPECT_EQ(sourcePercent("kara_mic"), 40);
   EXPECT_EQ(sinkPercent("kara_out"), 70);
   EXPECT_EQ(sinkPercent("mic_feed"), 100);
@@ -156,7 +159,7 @@ TEST_F(Mixer, MicrophoneIsHeardOnTheOutputOnlyWhileUnmuted) {
     EXPECT_TRUE(testaudio::waitFor(toneHeard, 5));
 
     ASSERT_TRUE(mixer.setPlayVolume(50));
-    EXPECT_EQ(percentIn(inputOfModule(module)), 50);
+    EXPECT_TRUE(testaudio::waitFor([&] { return percentIn(inputOfModule(module)) == 50; }, 10));
     EXPECT_EQ(mixer.playVolume(), 50);
 
     // Another program mutes the loopback's stream, then unmutes it.
