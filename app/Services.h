@@ -17,7 +17,10 @@ namespace app {
 constexpr int kStyleCritical = 16;
 constexpr int kStyleExclamation = 48;
 constexpr int kStyleInformation = 64;
+constexpr int kStyleYesNo = 4;
 constexpr int kAnswerOk = 1;
+constexpr int kAnswerYes = 6;
+constexpr int kAnswerNo = 7;
 
 class MessageService {
  public:

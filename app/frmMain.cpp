@@ -351,6 +351,7 @@ void frmMain::Error_(const QString& message) {
 }
 
 void frmMain::menuwave_Click() {
+  if (!session.allows(player::Session::Control::SongMenus)) return;
   default_();
   CMDialog1.FileName.clear();
   app::clearPicture(Picture3);
@@ -358,6 +359,7 @@ void frmMain::menuwave_Click() {
       this, {"Open", "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3", ".mpl"});
   if (!chosen) return;  // cancelled: nothing changes
   CMDialog1.FileName = *chosen;
+  session.audioSongChosen();
   Cmdplw->setEnabled(true);
   cmdstw->setEnabled(false);
   cmdrec->setEnabled(false);
@@ -365,6 +367,7 @@ void frmMain::menuwave_Click() {
   LabelSongLength->setText(CMDialog1.FileName);
   dismenu();
   if (!CMDialog1.FileName.isEmpty() && !CMDialog1.FileName.endsWith("mpl")) abilita();
+  followSession();
 }
 
 void frmMain::abilita() {
@@ -372,7 +375,8 @@ void frmMain::abilita() {
 }
 
 // A new take over a song (`audioSong`) or without one (`freeRecording`): the flag set, the
-// previous take gone, the record button ready.
+// previous take gone, the record button ready. A take the user has not saved stays: the record
+// command asks before it replaces it.
 void frmMain::prepareTake(bool& kind) {
   Timer3.stop();
   setPicture2(kLightOn);
@@ -381,16 +385,48 @@ void frmMain::prepareTake(bool& kind) {
   Cmd_Stop->setEnabled(false);
   recordFinished = false;
   kind = true;
-  QFile::remove(app::workFile("NEWWAVE.WAV"));  // the previous take goes
+  if (session.takeMayGo()) {
+    QFile::remove(app::workFile("NEWWAVE.WAV"));  // the previous take goes
+    session.takeDiscarded();
+  }
   cmdrec->setEnabled(true);
+  followSession();
+}
+
+bool frmMain::confirmTakeLoss() {
+  if (!session.takeAtRisk()) return true;
+  const int answer = app::services().messages->show(
+      app::kStyleYesNo | app::kStyleExclamation, "ORIVEL",
+      "The last take has not been saved: a new take replaces it. Record a new take?");
+  if (answer != app::kAnswerYes) return false;
+  session.takeDiscarded();
+  return true;
+}
+
+void frmMain::followSession() {
+  using C = player::Session::Control;
+  const auto limit = [this](QWidget* control, C c) {
+    if (!session.allows(c)) control->setEnabled(false);
+  };
+  limit(cmdrec, C::Record);
+  limit(cmdstop, C::StopTake);
+  limit(cmdsave, C::SaveTake);
+  limit(cmdsavewav, C::SaveTake);
+  limit(Cmdplw, C::AudioPlay);
+  limit(Cmd_Play, C::MidiPlay);
+  if (!session.allows(C::SongMenus))
+    for (QMenu* m : {MnuFile, mnutil, cvmenu, Meff}) m->setEnabled(false);
 }
 
 void frmMain::Cmdplw_Click() {
+  if (!session.allows(player::Session::Control::AudioPlay)) return;
   Cmdplw->setEnabled(false);
   if (ripPending) {
-    ripPending = false;
+    session.cdTrackTaken();
+    closeCdWindow();
     CMDialog1.FileName = app::workFile("TRACK.WAV");
   }
+  session.songPlayed();
   dismenu();
   cmdstw->setEnabled(true);
   cmdrec->setEnabled(false);
@@ -398,6 +434,7 @@ void frmMain::Cmdplw_Click() {
   // not go on unreachable, so they are freed first.
   player->freeStreams();
   audioPlaying = player->playSong(CMDialog1.FileName.toStdString());
+  followSession();
 }
 
 void frmMain::recAudio() {
@@ -416,19 +453,25 @@ void frmMain::cmdstw_Click() {
   player->freeStreams();
   Cmdplw->setEnabled(true);
   enamenu();
+  followSession();
 }
 
 void frmMain::cmdstop_Click() {
   stopRequested = true;
   enamenu();
+  dlsbank->setEnabled(true);
   recordingTake = false;
+  List3->setEnabled(false);
   cmdstop->setEnabled(false);
   recordFinished = false;
   setPicture2(kLightOff);
   Timer1.stop();
   Timer2.stop();
   Timer3.stop();
-  if (freeRecording) return;
+  if (freeRecording) {
+    followSession();
+    return;
+  }
   if (audioSong) {
     audioPlaying = false;
     player->freeStreams();
@@ -442,6 +485,7 @@ void frmMain::cmdstop_Click() {
     midiPlayer->songPlaying = 0;
     midiPlayer->songLoaded = false;
   }
+  followSession();
 }
 
 void frmMain::dismenu() {

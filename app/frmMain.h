@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "MidiPlayer.h"
 #include "Patches.h"
 #include "Services.h"
+#include "Session.h"
 #include "WavePlayer.h"
 
 class LumoCtl;
@@ -136,12 +138,14 @@ class frmMain : public QMainWindow {
   struct CommonDialog {
     QString FileName;
   } CMDialog1;
-  bool ripPending = false;
-  bool audioSong = false;
-  bool freeRecording = false;
+  // The window's modes; the flags keep their names as references into it.
+  player::Session session;
+  bool& ripPending = session.ripPending;
+  bool& audioSong = session.audioSong;
+  bool& freeRecording = session.freeRecording;
   bool& recordFinished = recorder::recordFinished;  // the recorder's, shared with WavePlayer
   bool& stopRequested = recorder::stopRequested;
-  bool recordingTake = false;
+  bool& recordingTake = session.recordingTake;
   // the MIDI player: the sequencer, the song and its state (songLoaded, songPlaying, ...)
   std::unique_ptr<player::MidiPlayer> midiPlayer;
   int lyricFontSize = 36;
@@ -151,7 +155,7 @@ class frmMain : public QMainWindow {
   app::PlayerMessages playerMessages;
   std::unique_ptr<player::PlayerControls> controls;
   std::unique_ptr<player::AudioPlayer> player;
-  bool audioPlaying = false;  // a song started by Cmdplw is playing
+  bool& audioPlaying = session.audioPlaying;  // a song started by Cmdplw is playing
   // the needle meters: the calibration factor and the last shown values of each needle
   float calibrationFactor = 2.5f;
   needle::NeedleSmoother needleLeft;
@@ -246,6 +250,7 @@ class frmMain : public QMainWindow {
   void MnuAbout_Click();
   // A WAV rip of the CD window becomes the next song.
   void cdTrackRipped(const QString& caption);
+  void closeCdWindow();
   long mp3BitRate = 128000;
   bool encoding = false;  // an MP3 save of the take runs
 
@@ -265,6 +270,13 @@ class frmMain : public QMainWindow {
   static constexpr QRgb kLightOn = 0x404000;
   void setPicture2(QRgb colour);
   void prepareTake(bool& kind);
+  // The controls a mode of the session forbids are switched off.
+  void followSession();
+  // Asks before a new take replaces one that was not saved; true when the take may go.
+  bool confirmTakeLoss();
+  bool fillingStrips_ = false;  // the strips show the song's levels: nothing is sent
+  QPointer<QWidget> helpWindow_;
+  QPointer<QWidget> aboutWindow_;
 
   std::unique_ptr<Ui::frmMain> ui_;
   bool initialised_ = false;

@@ -48,13 +48,14 @@ void frmMain::dmenu() {
 }
 
 void frmMain::MnuOpenSong_Click() {
+  if (!session.allows(player::Session::Control::SongMenus)) return;
   Cmdplw->setEnabled(false);
   cmdstw->setEnabled(false);
   cmdrec->setEnabled(false);
   cmdsave->setEnabled(false);
   recordingTake = false;
   recordFinished = false;
-  audioSong = false;
+  session.midiSongChosen();
   const bool chosen = ChooseSongFile();
   LabelSongLength->setText(chosen ? CMDialog1.FileName : QString());
   if (!chosen) CMDialog1.FileName.clear();
@@ -68,10 +69,15 @@ void frmMain::MnuOpenSong_Click() {
   List3->hide();
   app::clearPicture(Picture3);
   midiPlayer->chooseSong(CMDialog1.FileName.toStdString());
+  followSession();
 }
 
 bool frmMain::ChooseSongFile() {
-  QFile::remove(app::workFile("NEWWAVE.WAV"));
+  // The previous take goes, unless the user has not saved it: the record command asks then.
+  if (session.takeMayGo()) {
+    QFile::remove(app::workFile("NEWWAVE.WAV"));
+    session.takeDiscarded();
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const auto chosen = app::services().files->openFile(
       this, {"Open Song File", "Kar File (*.kar)|*.kar|Mid File(*.mid)|*.mid", ""});
@@ -103,6 +109,8 @@ void frmMain::OpenMusic() {
 }
 
 void frmMain::Cmd_Play_Click() {
+  if (!session.allows(player::Session::Control::MidiPlay)) return;
+  session.songPlayed();
   Meff->setEnabled(false);
   dismenu();
   Timer.start();
@@ -124,6 +132,7 @@ void frmMain::Cmd_Play_Click() {
   QApplication::restoreOverrideCursor();
   lblTime->setText(QString::fromStdString(midiPlayer->lengthText));
   Cmd_Stop->setEnabled(true);
+  followSession();
 }
 
 void frmMain::Cmd_Stop_Click() {
@@ -137,6 +146,7 @@ void frmMain::Cmd_Stop_Click() {
   Cmd_Play->setEnabled(true);
   Cmd_Stop->setEnabled(false);
   Timer1.stop();
+  followSession();
 }
 
 void frmMain::vscroll1_Change() {
@@ -199,6 +209,7 @@ void frmMain::midiSongEnded() {
   } else {
     cmdrec->setEnabled(true);
   }
+  followSession();
 }
 
 void frmMain::Timer3_Timer() {
@@ -243,6 +254,8 @@ void frmMain::LoadPatches() {
 // A strip is usable when the scanner found its channel and the song starts notes on it; the
 // strips of other channels (and of the previous song) stay disabled.
 void frmMain::fillChannelStrips() {
+  // The song's own levels are shown, not sent: only the user's moves override the song.
+  fillingStrips_ = true;
   for (int i = 0; i < 16; ++i) {
     midi::ChannelState& c = midiPlayer->channelTable[size_t(i)];
     c.instrumentChanged = false;
@@ -262,6 +275,7 @@ void frmMain::fillChannelStrips() {
       Option1[size_t(i)]->setEnabled(true);
     }
   }
+  fillingStrips_ = false;
 }
 
 std::array<int, 16> frmMain::channelSliders() const {
@@ -276,7 +290,8 @@ void frmMain::Slider2_Change(int i) {
     instrumentTip = QString::fromStdString(*tip);
   if (c.inUse == 10) instrumentTip = "drums";
   Slider2[size_t(i)]->setToolTip(instrumentTip);
-  if (midiPlayer->songLoaded) midiPlayer->channelVolume(i, 127 - Slider2[size_t(i)]->value());
+  if (midiPlayer->songLoaded && !fillingStrips_)
+    midiPlayer->channelVolume(i, 127 - Slider2[size_t(i)]->value());
 }
 
 void frmMain::Check1_Click(int i) {

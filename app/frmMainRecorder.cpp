@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QLoggingCategory>
@@ -29,8 +30,6 @@ Q_LOGGING_CATEGORY(lcRecorder, "orivelR.recorder")
 
 namespace {
 
-constexpr int kStyleYesNo = 4;
-constexpr int kAnswerYes = 6;
 const std::array<long, 4> kBitRates{256000, 128000, 112000, 96000};
 
 }  // namespace
@@ -92,7 +91,9 @@ void frmMain::connectRecorderHandlers() {
     app::services().messages->show(app::kStyleExclamation, "VARENO", text);
     prog->setValue(0);
     encstop->setEnabled(false);
+    session.encodingEnded();
     cmdsave->setEnabled(true);
+    cmdrec->setEnabled(true);
     QGuiApplication::restoreOverrideCursor();
   });
   connect(wavp3, &QAction::triggered, this, &frmMain::wavp3_Click);
@@ -151,14 +152,17 @@ void frmMain::cmbQuality_Click(int index) {
 // ---- recording ------------------------------------------------------------------------------
 
 void frmMain::mnew_Click() {
+  if (!session.allows(player::Session::Control::SongMenus)) return;
+  session.freeRecordingPrepared();
   prepareTake(freeRecording);
 }
 
 void frmMain::cmdrec_Click() {
+  if (!session.allows(player::Session::Control::Record)) return;
+  if (!confirmTakeLoss()) return;
   if (ripPending) {
-    ripPending = false;
-    if (cdWindow) cdWindow->close();
-    cdWindow.reset();
+    session.cdTrackTaken();
+    closeCdWindow();
     CMDialog1.FileName = app::workFile("TRACK.WAV");
     if (CMDialog1.FileName.isEmpty()) return;
   }
@@ -180,7 +184,8 @@ void frmMain::cmdrec_Click() {
       if (perf) hooks.songStartNs = [perf](int64_t* ns) { return perf->songStartHeardNs(ns); };
     }
   }
-  recordingTake = true;
+  session.takeStarted();
+  followSession();
   Timer2.start();
   Cmd_Play->setEnabled(false);
   Cmd_Stop->setEnabled(false);
@@ -193,6 +198,8 @@ void frmMain::cmdrec_Click() {
 
   const QString take = app::workFile("NEWWAVE.WAV");
   bool haveTake = false;
+  // Holds what was recorded: the take file has audio after its header.
+  const auto takeOnDisk = [&take] { return QFileInfo(take).size() > 44; };
   try {
     recorder::WavePlayer wp;
     const audiolib::CaptureFormat f = recorder::recordingFormat();
@@ -209,9 +216,10 @@ void frmMain::cmdrec_Click() {
       app::services().messages->show(app::kStyleExclamation, "ORIVEL",
                                      QString::fromStdString(e.description));
     }
+    session.takeEnded(takeOnDisk());
     QGuiApplication::restoreOverrideCursor();
     Timer2.stop();
-    if (app::services().messages->show(kStyleYesNo, "PlayBack", "") == kAnswerYes) {
+    if (app::services().messages->show(app::kStyleYesNo, "PlayBack", "") == app::kAnswerYes) {
       cmdplaystop->setEnabled(true);
       wp.Play();
       cmdplaystop->setEnabled(false);
@@ -222,6 +230,9 @@ void frmMain::cmdrec_Click() {
     app::services().messages->show(app::kStyleExclamation, "ORIVEL",
                                    QString::fromStdString(e.description));
     if (recordingTake) cmdstop_Click();
+    // A take that stopped on a failed write keeps what reached the disk.
+    haveTake = takeOnDisk();
+    session.takeEnded(haveTake);
   }
   if (midiPlayer && (midiPlayer->songPlaying || midiPlayer->midiRunning)) {
     midiPlayer->songPlaying = 0;
@@ -238,6 +249,9 @@ void frmMain::cmdrec_Click() {
   cmdsave->setEnabled(haveTake);
   cmdsavewav->setEnabled(haveTake);
   cmdrec->setEnabled(true);
+  // The menus stayed off from the recorder's stop until the take was over.
+  enamenu();
+  followSession();
 }
 
 void frmMain::cmdplaystop_Click() {
@@ -256,6 +270,8 @@ void frmMain::cmdsave_Click() {
   cmdsave->setEnabled(false);
   encstop->setEnabled(true);
   encoding = false;
+  session.encodingStarted();
+  followSession();
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   prog->show();
   MEnc1->setBitRateBps(int(mp3BitRate));
@@ -280,6 +296,8 @@ void frmMain::cmdsavewav_Click() {
     QFile::remove(*chosen + ".part");
     app::services().messages->show(app::kStyleExclamation, "ORIVEL",
                                    "The take could not be saved as " + *chosen);
+  } else {
+    session.takeSaved();
   }
   QGuiApplication::restoreOverrideCursor();
   cmdrec->setEnabled(true);
@@ -304,21 +322,28 @@ void frmMain::encstop_Click() {
   encstop->setEnabled(false);
   cmdsave->setEnabled(false);
   MEnc1->StopEncoding();
+  session.encodingEnded();
   QGuiApplication::restoreOverrideCursor();
   // The take is still there: it can be saved again.
   cmdsave->setEnabled(true);
+  cmdrec->setEnabled(true);
+  followSession();
 }
 
 void frmMain::MEnc1_Progress(int percent) {
   prog->setValue(percent);
   if (percent != 100) return;
   prog->setValue(100);
+  session.encodingEnded();
+  session.takeSaved();
   app::services().messages->show(0, "VARENO", "Fatto!");
   prog->hide();
   prog->setValue(0);
   QGuiApplication::restoreOverrideCursor();
   encstop->setEnabled(false);
   cmdsave->setEnabled(true);
+  cmdrec->setEnabled(true);
+  followSession();
 }
 
 void frmMain::MEnc1_TimeLeft(double) {

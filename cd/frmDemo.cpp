@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <cmath>
 
@@ -106,7 +108,10 @@ void frmDemo::build() {
   cmdButton[9]->setGeometry(545, 168, 100, 28);
   SliderVolume = new QSlider(Qt::Vertical, this);
   SliderVolume->setObjectName("SliderVolume");
-  SliderVolume->setRange(-100, 0);  // 0, full volume, at the top
+  SliderVolume->setRange(-100, 0);
+  // Full volume (-100) at the top and silence at the bottom; up (a key, the wheel) is louder.
+  SliderVolume->setInvertedAppearance(true);
+  SliderVolume->setInvertedControls(true);
   SliderVolume->setGeometry(660, 40, 24, 150);
   lblVolume = label("lblVolume", "Volume : ", 630, 194, 86);
   SliderBalance = new QSlider(Qt::Horizontal, this);
@@ -193,6 +198,12 @@ void frmDemo::connectHandlers() {
     connect(cmdButton[size_t(i)], &QPushButton::clicked, this, [this, i] { cmdButton_Click(i); });
   connect(lstTracks, &QListWidget::itemClicked, this, [this] { lstTracks_Click(); });
   connect(SliderVolume, &QSlider::sliderMoved, this, [this] { SliderVolume_Scroll(); });
+  // The wheel, the keys and a click on the groove scroll it too: the volume follows once the
+  // slider has moved.
+  connect(SliderVolume, &QSlider::actionTriggered, this, [this](int action) {
+    if (action != QAbstractSlider::SliderMove)
+      QTimer::singleShot(0, this, [this] { SliderVolume_Scroll(); });
+  });
   connect(SliderVolume, &QSlider::valueChanged, this, [this] {
     lblVolume->setText("Volume : " +
                        QString::number(std::lround(std::fabs(SliderVolume->value() / 10.0))));
@@ -235,7 +246,7 @@ void frmDemo::Form_Load() {
   SliderVolume->setValue(volume == DWORD(-1) ? -100 : -int(volume));
   resize(width(), kCollapsedHeight);
   tmrPlaybackPosition.setInterval(50);
-  tmrPlaybackPosition.start();
+  if (isVisible()) tmrPlaybackPosition.start();
 }
 
 void frmDemo::cmbCDDrives_Click() {
@@ -446,6 +457,16 @@ void frmDemo::tmrPlaybackPosition_Timer() {
           Seconds2HMS(std::lround(BASS_ChannelBytes2Seconds(cdStream, length)))));
 }
 
+void frmDemo::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  tmrPlaybackPosition.start();
+}
+
+void frmDemo::hideEvent(QHideEvent* event) {
+  tmrPlaybackPosition.stop();
+  QWidget::hideEvent(event);
+}
+
 void frmDemo::closeEvent(QCloseEvent* event) {
   for (int i = 0; i <= lastDriveIndex; ++i) BASS_CD_Door(DWORD(i), BASS_CD_DOOR_UNLOCK);
   BASS_ChannelStop(cdStream);
@@ -519,11 +540,13 @@ cd::RipCallbacks frmDemo_ripCallbacks(frmDemo& w) {
 
 void frmDemo::ExtractAudioTrack(int track) {
   setEnabled(false);
+  if (onRipRunning) onRipRunning(true);
   const cd::RipResult r =
       cd::extractAudioTrack(uint32_t(driveIndex), track, app::workFile("TRACK.WAV").toStdString(),
                             frmDemo_ripCallbacks(*this));
   setWindowTitle("CD Player &  Ripper");
   setEnabled(true);
+  if (onRipRunning) onRipRunning(false);
   if (r.message.size()) showRipResult(*this, r);
   if (r.status != cd::RipResult::Done) return;
   if (onTrackRipped) onTrackRipped(QString::fromStdString(cd::handOverCaption(track)));
@@ -534,11 +557,13 @@ void frmDemo::ExtractAudioTrackToWMA(int track, DWORD bitrate) {
   std::array<std::string, 8> tags;
   for (size_t i = 0; i < tags.size(); ++i) tags[i] = txtWMATags[i]->text().toStdString();
   setEnabled(false);
+  if (onRipRunning) onRipRunning(true);
   const std::string folder = app::workFolder().toStdString();
   const cd::RipResult r = cd::extractAudioTrackToWma(
       uint32_t(driveIndex), track, bitrate, cd::trackWmaPath(cd::RPP(folder), track),
       chkWMAFileTags->isChecked(), tags, frmDemo_ripCallbacks(*this));
   setWindowTitle("CD Player &  Ripper");
   setEnabled(true);
+  if (onRipRunning) onRipRunning(false);
   if (r.message.size()) showRipResult(*this, r);
 }

@@ -31,6 +31,8 @@ class frmDemo : public QWidget {
   // What a WAV rip hands to the main window: the caption of its song label (the rip is the
   // work folder's TRACK.WAV).
   std::function<void(const QString& caption)> onTrackRipped;
+  // A rip starts (true) or ends (false): the main window keeps its take and player off it.
+  std::function<void(bool running)> onRipRunning;
 
   // ---- state
   HSTREAM cdStream = 0;
@@ -98,6 +100,9 @@ class frmDemo : public QWidget {
 
  protected:
   void closeEvent(class QCloseEvent* event) override;
+  // The drive is polled only while the window is shown.
+  void showEvent(class QShowEvent* event) override;
+  void hideEvent(class QHideEvent* event) override;
 
  private:
   void build();

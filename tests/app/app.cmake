@@ -31,3 +31,13 @@ gtest_discover_tests(test_signals PROPERTIES ENVIRONMENT ${ORIVELR_TEST_ENV})
 add_executable(test_needle_meter ${CMAKE_CURRENT_SOURCE_DIR}/app/test_needle_meter.cpp)
 target_link_libraries(test_needle_meter PRIVATE app GTest::gtest_main)
 gtest_discover_tests(test_needle_meter)
+
+# The main window walked at random from fixed seeds: 20 in the ordinary run, more under "slow".
+orivelr_window_test(test_window_walk app/test_window_walk.cpp)
+add_executable(test_window_walk_slow ${CMAKE_CURRENT_SOURCE_DIR}/app/test_window_walk.cpp
+                                     ${CMAKE_CURRENT_SOURCE_DIR}/support/QtTestMain.cpp)
+target_include_directories(test_window_walk_slow PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_link_libraries(test_window_walk_slow PRIVATE app testsupport Qt6::Test GTest::gtest)
+target_compile_definitions(test_window_walk_slow PRIVATE ORIVELR_WALK_FIRST_SEED=1001
+                                                         ORIVELR_WALK_SEEDS=40)
+gtest_discover_tests(test_window_walk_slow PROPERTIES LABELS slow ENVIRONMENT ${ORIVELR_TEST_ENV})
