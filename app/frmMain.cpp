@@ -1,9 +1,5 @@
 #include "frmMain.h"
 
-#include "Form1.h"
-#include "VRMixer.h"
-#include "frmDemo.h"
-
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -22,9 +18,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "Form1.h"
 #include "KaraokePicture.h"
 #include "Seconds2HMS.h"
+#include "VRMixer.h"
 #include "WorkFolder.h"
+#include "frmDemo.h"
 #include "ui_frmMain.h"
 
 Q_LOGGING_CATEGORY(lcMain, "orivelR.main")

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "AudioPlayer.h"
-#include "NeedleMeter.h"
 #include "MidiPlayer.h"
+#include "NeedleMeter.h"
 #include "Patches.h"
 #include "Services.h"
 #include "Session.h"

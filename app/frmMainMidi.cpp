@@ -102,6 +102,8 @@ void frmMain::readfile() {
 void frmMain::OpenMusic() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   midiPlayer->OpenMusic(Slider1->value());
+  // A new song plays in its own key: the key shown is the key heard.
+  lblInfo[0]->setText(QString::number(midiPlayer->keyHeard()));
   readfile();
   vslidertempo->setValue(64);
   vscroll1->setValue(0);

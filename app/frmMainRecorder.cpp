@@ -16,13 +16,13 @@
 
 #include "Engine.h"
 #include "Form1.h"
-#include "frmDemo.h"
 #include "MEnc.h"
 #include "MidiPerformance.h"
 #include "VRMixer.h"
 #include "VolumeControl.h"
 #include "WaveSetup.h"
 #include "WorkFolder.h"
+#include "frmDemo.h"
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
@@ -94,7 +94,12 @@ void frmMain::connectRecorderHandlers() {
     session.encodingEnded();
     cmdsave->setEnabled(true);
     cmdrec->setEnabled(true);
+    followSession();
     QGuiApplication::restoreOverrideCursor();
+  });
+  // The take's sample rate could not have the chosen bit rate: the MP3 has the nearest one.
+  connect(MEnc1, &MEnc::Notice, this, [](const QString& text) {
+    app::services().messages->show(app::kStyleInformation, "VARENO", text);
   });
   connect(wavp3, &QAction::triggered, this, &frmMain::wavp3_Click);
   cdripper = ui_->cdripper;
@@ -303,6 +308,7 @@ void frmMain::cmdsavewav_Click() {
   cmdrec->setEnabled(true);
   Timer.start();
   cmdsave->setEnabled(true);
+  followSession();  // a save during a rip leaves REC off
 }
 
 // ---- the MP3 export -------------------------------------------------------------------------

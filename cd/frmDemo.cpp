@@ -201,8 +201,8 @@ void frmDemo::connectHandlers() {
   // The wheel, the keys and a click on the groove scroll it too: the volume follows once the
   // slider has moved.
   connect(SliderVolume, &QSlider::actionTriggered, this, [this](int action) {
-    if (action != QAbstractSlider::SliderMove)
-      QTimer::singleShot(0, this, [this] { SliderVolume_Scroll(); });
+    if (action == QAbstractSlider::SliderMove && SliderVolume->isSliderDown()) return;  // a drag
+    QTimer::singleShot(0, this, [this] { SliderVolume_Scroll(); });
   });
   connect(SliderVolume, &QSlider::valueChanged, this, [this] {
     lblVolume->setText("Volume : " +

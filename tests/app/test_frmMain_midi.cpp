@@ -161,6 +161,18 @@ TEST_F(MidiWindow, KeyAndTempoShowTheirSteps) {
             0.0f);  // the slowest the sequencer plays
 }
 
+// "Midi Audio Level" is louder to the right, by the key as by its looks.
+TEST_F(MidiWindow, MidiLevelIsLouderToTheRight) {
+  open(song());
+  w->Cmd_Play_Click();
+  const auto level = [this] { return w->midiPlayer->midiPerformance->GetMasterVolume(); };
+  w->Slider1->setValue(50);
+  const auto before = level();
+  QTest::keyClick(w->Slider1, Qt::Key_Right);
+  EXPECT_GT(level(), before);
+  EXPECT_LT(w->Slider1->value(), 50);  // the mapping stays: a smaller value is louder
+}
+
 TEST_F(MidiWindow, MuteAndTheInstrumentList) {
   open(song());
   w->Cmd_Play_Click();

@@ -51,11 +51,11 @@ constexpr double kSongSeconds = 2;
 // The songs of the walk, written once per test program.
 struct Songs {
   explicit Songs(const fs::path& dir) {
-    const auto audio = testaudio::makeAudio(44100, 2, int64_t(44100 * kSongSeconds),
-                                            [](int64_t f, int c) {
-                                              return testaudio::sine(440, 0.2, f, 44100) +
-                                                     testaudio::sine(c ? 4000 : 1000, 0.1, f, 44100);
-                                            });
+    const auto audio =
+        testaudio::makeAudio(44100, 2, int64_t(44100 * kSongSeconds), [](int64_t f, int c) {
+          return testaudio::sine(440, 0.2, f, 44100) +
+                 testaudio::sine(c ? 4000 : 1000, 0.1, f, 44100);
+        });
     wav = dir / "song.wav";
     testaudio::writeWav(wav, audio);
     mp3 = dir / "song.mp3";
@@ -120,7 +120,7 @@ class Walker {
     schedule();
   }
   // Every step done, every take and encoding ended, no handler still running.
-  bool finished() const { return windDown_ && depth_ == 0 && !w_->session.encoding(); }
+  bool finished() const { return windDown_ && depth_ == 0 && !mp3Pending_; }
   const std::vector<std::string>& failures() const { return failures_; }
   std::string trail() const {
     std::ostringstream o;
@@ -142,6 +142,7 @@ class Walker {
   void answer(const apptest::Shown& m) {
     int a = app::kAnswerOk;
     if (m.title == "PlayBack") {
+      takeRecording_ = false;  // the take is over; its playback may follow
       a = (!windDown_ && chance(0.25)) ? app::kAnswerYes : app::kAnswerNo;
     } else if (m.text.startsWith("The last take has not been saved")) {
       a = (!windDown_ && chance(0.5)) ? app::kAnswerYes : app::kAnswerNo;
@@ -152,6 +153,12 @@ class Walker {
     } else if (m.title == "VARENO" && m.text == "Fatto!") {
       if (mp3Pending_ && fs::file_size(*mp3Pending_) > 0) unsaved_.clear();
       mp3Pending_.reset();
+    } else if (m.title == "VARENO" && mp3Pending_ && m.style == app::kStyleExclamation) {
+      mp3Pending_.reset();  // the encoding failed
+    } else if (m.text.startsWith("WAV File Encoded")) {
+      // The rip is the next song of the audio player.
+      song_ = Kind::Audio;
+      cdPending_ = true;
     } else if (m.text.startsWith("The take could not be saved")) {
       fail("saving the take as WAV failed: " + m.text.toStdString());
     }
@@ -173,12 +180,11 @@ class Walker {
     if (steps_ >= kSteps) windDown_ = true;
     if (windDown_) {
       // Every running take and playback is stopped; then the walk is over.
-      if (clickable(w_->cmdplaystop)) act("stop the take's playback", [this] {
-        QTest::mouseClick(w_->cmdplaystop, Qt::LeftButton);
-      });
-      if (clickable(w_->cmdstop)) act("stop the take", [this] {
-        QTest::mouseClick(w_->cmdstop, Qt::LeftButton);
-      });
+      if (clickable(w_->cmdplaystop))
+        act("stop the take's playback",
+            [this] { QTest::mouseClick(w_->cmdplaystop, Qt::LeftButton); });
+      if (clickable(w_->cmdstop))
+        act("stop the take", [this] { QTest::mouseClick(w_->cmdstop, Qt::LeftButton); });
       return;
     }
     ++steps_;
@@ -209,14 +215,22 @@ class Walker {
         return chooseMidi(chance(0.6) ? songs_.kar : songs_.mid);
       case 4:
       case 5:
-        if (clickable(w_->Cmdplw)) act("audio play", [this] { click(w_->Cmdplw); });
+        if (clickable(w_->Cmdplw)) {
+          act("audio play", [this] { click(w_->Cmdplw); });
+          free_ = false;
+          if (cdPending_) audioFile_ = AudioFile::Track;
+          cdPending_ = false;
+        }
         return;
       case 6:
         if (clickable(w_->cmdstw)) act("audio stop", [this] { click(w_->cmdstw); });
         return;
       case 7:
       case 8:
-        if (clickable(w_->Cmd_Play)) act("MIDI play", [this] { click(w_->Cmd_Play); });
+        if (clickable(w_->Cmd_Play)) {
+          act("MIDI play", [this] { click(w_->Cmd_Play); });
+          free_ = false;
+        }
         return;
       case 9:
         if (clickable(w_->Cmd_Stop)) act("MIDI stop", [this] { click(w_->Cmd_Stop); });
@@ -229,20 +243,24 @@ class Walker {
         if (clickable(w_->cmdstop)) act("stop the take", [this] { click(w_->cmdstop); });
         return;
       case 13:
-        if (reachable(w_->mnew)) act("DigitalRecorder", [this] { w_->mnew->trigger(); });
+        if (reachable(w_->mnew)) {
+          act("DigitalRecorder", [this] { w_->mnew->trigger(); });
+          free_ = true;
+        }
         return;
       case 14:
         return saveWav();
       case 15:
         return saveMp3();
       case 16: {
-        const int key = w_->vscroll1->minimum() + pick(w_->vscroll1->maximum() -
-                                                       w_->vscroll1->minimum() + 1);
+        const int key =
+            w_->vscroll1->minimum() + pick(w_->vscroll1->maximum() - w_->vscroll1->minimum() + 1);
         if (w_->vscroll1->isEnabled())
           act("key " + std::to_string(key), [this, key] { w_->vscroll1->setValue(key); });
         if (w_->vslidertempo->isEnabled() && chance(0.3)) {
           const int tempo = pick(128);
-          act("tempo " + std::to_string(tempo), [this, tempo] { w_->vslidertempo->setValue(tempo); });
+          act("tempo " + std::to_string(tempo),
+              [this, tempo] { w_->vslidertempo->setValue(tempo); });
         }
         return;
       }
@@ -264,9 +282,7 @@ class Walker {
     }
   }
 
-  void click(QAbstractButton* b) {
-    QTest::mouseClick(b, Qt::LeftButton);
-  }
+  void click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 
   void chooseAudio(const fs::path& song) {
     if (!reachable(w_->menuwave)) return;
@@ -278,6 +294,13 @@ class Walker {
         s_.files.answers.push_back(QString::fromStdString(song.string()));
       w_->menuwave->trigger();
     });
+    // The dialog forgets the song before it opens: a cancel leaves no file to play.
+    audioFile_ = cancel ? AudioFile::None : AudioFile::Chosen;
+    if (!cancel) {
+      song_ = Kind::Audio;
+      free_ = false;
+      cdPending_ = false;
+    }
   }
 
   void chooseMidi(const fs::path& song) {
@@ -286,18 +309,27 @@ class Walker {
       s_.files.answers.push_back(QString::fromStdString(song.string()));
       w_->MnuOpenSong->trigger();
     });
+    song_ = Kind::Midi;
+    free_ = false;
   }
 
   void record() {
     // What the take must be recorded over: the song chosen last, unless a take without a song
     // was asked for after it.
-    bool overSong = w_->midiPlayer->hasSong();
-    if (w_->session.audioSong)
-      overSong = w_->ripPending ? fs::exists(home_ / "TRACK.WAV") : !w_->CMDialog1.FileName.isEmpty();
-    expectSong_ = overSong && !w_->freeRecording;
+    if (cdPending_) audioFile_ = AudioFile::Track;  // the record command takes the ripped track
+    cdPending_ = false;
+    const bool trackThere = fs::exists(home_ / "TRACK.WAV");
+    expectSong_ =
+        !free_ && (song_ == Kind::Midi ||
+                   (song_ == Kind::Audio && (audioFile_ == AudioFile::Chosen ||
+                                             (audioFile_ == AudioFile::Track && trackThere))));
     songCheckPending_ = true;
+    takeRecording_ = true;
     recStartedMs_ = clock_.elapsed();
-    act("REC", [this] { click(w_->cmdrec); });
+    act("REC", [this] {
+      click(w_->cmdrec);
+      takeRecording_ = false;
+    });
     songCheckPending_ = false;
   }
 
@@ -328,7 +360,10 @@ class Walker {
   void cdWindow() {
     frmDemo* cd = w_->cdWindow.get();
     if (!cd || !cd->isVisible()) {
-      if (reachable(w_->cdripper)) act("open the CD window", [this] { w_->cdripper->trigger(); });
+      if (reachable(w_->cdripper)) {
+        act("open the CD window", [this] { w_->cdripper->trigger(); });
+        cdPending_ = true;
+      }
       return;
     }
     if (!cd->isEnabled()) return;  // a rip runs
@@ -339,15 +374,17 @@ class Walker {
     act("rip a track", [cd, this] {
       cd->cmbCDDrives->setCurrentIndex(cd->cmbCDDrives->count() - 1);
       cd->cmbCDDrives_Click();
-      if (cd->lstTracks->count() == 0) return;
+      ripping_ = cd->lstTracks->count() > 0;
+      if (!ripping_) return;
       cd->lstTracks->setCurrentRow(pick(cd->lstTracks->count()));
       cd->optExtractMode[0]->click();  // to a WAV file, the main window's next song
       QTest::mouseClick(cd->cmdButton[7], Qt::LeftButton);
+      ripping_ = false;
     });
   }
 
   bool songHeard() const {
-    if (w_->session.audioSong)
+    if (song_ == Kind::Audio)
       return BASS_ChannelIsActive(w_->player->mainStream) != BASS_ACTIVE_STOPPED;
     return w_->midiPlayer->songPlaying != 0 || w_->midiPlayer->midiRunning;
   }
@@ -358,12 +395,11 @@ class Walker {
     if (!unsaved_.isEmpty() && fileHash(take_) != unsaved_)
       fail("the unsaved take was lost or changed without the user's answer");
     // The save buttons offer only a take that is there, and never while it is recorded.
-    const bool recording = w_->session.take() == player::Session::Take::Recording;
+    const bool recording = takeRecording_;
     if ((w_->cmdsave->isEnabled() || w_->cmdsavewav->isEnabled()) &&
         (recording || QFileInfo(take_).size() <= 44))
       fail("a save button is enabled with no take to save");
-    if (w_->cmdrec->isEnabled() &&
-        (recording || w_->session.ripRunning() || w_->session.encoding()))
+    if (w_->cmdrec->isEnabled() && (recording || ripping_ || mp3Pending_))
       fail("REC is enabled while a take, a rip or an encoding runs");
     if (w_->cmdstop->isEnabled() && !recording) fail("the recorder's stop is enabled with no take");
     checkTheKey();
@@ -372,20 +408,19 @@ class Walker {
   // A take over a song has the song playing when it starts (or the song has had its time),
   // looked at before the user does anything else.
   void checkTheTakesSong() {
-    if (songCheckPending_ && w_->session.take() == player::Session::Take::Recording) {
+    if (songCheckPending_ && w_->cmdstop->isEnabled()) {
       songCheckPending_ = false;
       const bool hadItsTime = clock_.elapsed() - recStartedMs_ > qint64(kSongSeconds * 900);
       if (expectSong_ && !songHeard() && !hadItsTime)
-        fail("the take started without its song: " +
-             (w_->session.audioSong ? "audio song " + w_->CMDialog1.FileName.toStdString()
-                                    : std::string("MIDI song")) +
-             (w_->freeRecording ? ", recording without a song" : ""));
+        fail("the take started without its song (" +
+             std::string(song_ == Kind::Audio ? "audio song " : "MIDI song ") +
+             w_->CMDialog1.FileName.toStdString() + ")");
     }
   }
 
   void checkTheKey() {
     // The key heard is the key shown.
-    if (!w_->session.audioSong && w_->midiPlayer->songPlaying && w_->midiPlayer->midiPerformance) {
+    if (song_ == Kind::Midi && w_->midiPlayer->songPlaying && w_->midiPlayer->midiPerformance) {
       const int heard = w_->midiPlayer->midiPerformance->GetTranspose(0);
       if (heard != w_->vscroll1->value())
         fail("the key heard is " + std::to_string(heard) + ", the key shown " +
@@ -407,6 +442,13 @@ class Walker {
   int depth_ = 0;
   int saves_ = 0;
   bool windDown_ = false;
+  // What the user chose, as the user remembers it: the song, a take without one, a CD track.
+  enum class Kind { None, Audio, Midi } song_ = Kind::None;
+  enum class AudioFile { None, Chosen, Track } audioFile_ = AudioFile::None;
+  bool free_ = false;
+  bool cdPending_ = false;
+  bool takeRecording_ = false;  // from REC until the take is over ("PlayBack" is asked)
+  bool ripping_ = false;
   bool expectSong_ = false;
   bool songCheckPending_ = false;
   qint64 recStartedMs_ = 0;

@@ -9,8 +9,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
+#include <cmath>
 #include <filesystem>
 
 #include "AppTestSupport.h"
@@ -130,3 +135,69 @@ TEST_F(CdWindow, WavRipBecomesTheMainWindowsSongAndWmaRipHasItsTrackNumber) {
 }
 
 }  // namespace
+
+// Full volume is at the top of the volume slider, and every way of moving it (a key, the wheel,
+// a click on the groove) sets the playing track's volume, not only a drag.
+TEST_F(CdWindow, VolumeSliderIsLouderUpAndFollowsKeysAndWheel) {
+  cd->cmbCDDrives->setCurrentIndex(cd->cmbCDDrives->count() - 1);
+  cd->cmbCDDrives_Click();
+  cd->SliderVolume->setValue(-50);
+  cd->lstTracks->setCurrentRow(0);
+  QTest::mouseClick(cd->cmdButton[0], Qt::LeftButton);
+  const auto volume = [this] {
+    DWORD v = 0;
+    EXPECT_TRUE(BASS_ChannelGetAttributes(cd->cdStream, nullptr, &v, nullptr));
+    return int(v);
+  };
+  ASSERT_EQ(volume(), 50);
+  const QStyle* style = cd->SliderVolume->style();
+  QStyleOptionSlider o;
+  o.initFrom(cd->SliderVolume);
+  const auto handleY = [&] {
+    o.minimum = cd->SliderVolume->minimum();
+    o.maximum = cd->SliderVolume->maximum();
+    o.sliderPosition = cd->SliderVolume->value();
+    o.upsideDown = !cd->SliderVolume->invertedAppearance();  // as a vertical QSlider draws
+    o.orientation = Qt::Vertical;
+    o.rect = cd->SliderVolume->rect();
+    return style->subControlRect(QStyle::CC_Slider, &o, QStyle::SC_SliderHandle, cd->SliderVolume)
+        .center()
+        .y();
+  };
+  const int halfY = handleY();
+  QTest::keyClick(cd->SliderVolume, Qt::Key_Up);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return volume() > 50; }, 2000)) << volume();
+  EXPECT_LT(handleY(), halfY) << "louder is higher up";
+  const int afterKey = volume();
+  QWheelEvent wheel(QPointF(5, 5), cd->SliderVolume->mapToGlobal(QPointF(5, 5)), QPoint(),
+                    QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(cd->SliderVolume, &wheel);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return volume() < afterKey; }, 2000)) << volume();
+  EXPECT_EQ(cd->lblVolume->text(),
+            "Volume : " + QString::number(std::lround(std::abs(cd->SliderVolume->value()) / 10.0)));
+  QTest::mouseClick(cd->cmdButton[2], Qt::LeftButton);
+}
+
+// Play takes the ripped track and closes the CD window; a song chosen after the CD window was
+// closed without a rip is the one that plays.
+TEST_F(CdWindow, PlayClosesTheWindowAndAChosenSongWinsOverAnUnusedCdWindow) {
+  const fs::path song = home / "song.wav";
+  testaudio::writeWav(song, testaudio::makeAudio(44100, 2, 44100 * 2, [](int64_t f, int) {
+                        return testaudio::sine(440, 0.2, f, 44100);
+                      }));
+  cd->close();
+  s.files.answers.push_back(QString::fromStdString(song.string()));
+  w->menuwave->trigger();
+  EXPECT_FALSE(w->ripPending);
+  QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
+  EXPECT_EQ(w->CMDialog1.FileName, QString::fromStdString(song.string()));
+  EXPECT_NE(BASS_ChannelIsActive(w->player->mainStream), BASS_ACTIVE_STOPPED);
+  QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+
+  w->cdripper->trigger();
+  ASSERT_TRUE(cd->isVisible());
+  QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
+  EXPECT_FALSE(cd->isVisible());
+  EXPECT_EQ(w->CMDialog1.FileName, QString::fromStdString((home / "TRACK.WAV").string()));
+  EXPECT_TRUE(shown(s.messages, "Error", "Selected file couldn't be loaded!"));  // no rip yet
+}
