@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Form2 warning;
   warning.show();
-  QTest::qWaitForWindowExposed(&warning);
+  static_cast<void>(QTest::qWaitForWindowExposed(&warning));
   const double toWarning = msSince(kProcessStart);
 
   const auto accepted = Clock::now();
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     const auto click = Clock::now();
     w->Chkrem->click();
     BASS_ChannelSetDSP(w->player->mainStream, &probe, nullptr, -1000);
-    QTest::qWaitFor([] { return gFirstBlockNs.load() != 0; }, 1000);
+    static_cast<void>(QTest::qWaitFor([] { return gFirstBlockNs.load() != 0; }, 1000));
     clickToBlock +=
         (gFirstBlockNs.load() -
          std::chrono::duration_cast<std::chrono::nanoseconds>(click.time_since_epoch()).count()) /
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     gListening = true;
     const auto click = Clock::now();
     w->Cmd_Play->click();
-    QTest::qWaitFor([] { return gFirstSoundNs.load() != 0; }, 2000);
+    static_cast<void>(QTest::qWaitFor([] { return gFirstSoundNs.load() != 0; }, 2000));
     gListening = false;
     playToNote +=
         (gFirstSoundNs.load() -

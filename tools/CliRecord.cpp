@@ -137,21 +137,21 @@ int recordCommand(const std::vector<std::string>& argsIn) {
     std::cerr << "orivelR-cli record: " << error << "\n" << kRecordUsage;
     return 1;
   }
-  std::optional<double> seconds;
+  double seconds = -1;  // none given
   std::string out;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--seconds" && i + 1 < args.size())
-      seconds = parseSeconds(args[++i]);
+      seconds = parseSeconds(args[++i]).value_or(-1);
     else if (out.empty() && args[i].rfind("--", 0) != 0)
       out = args[i];
     else
-      seconds.reset(), out.clear(), i = args.size();
+      seconds = -1, out.clear(), i = args.size();
   }
-  if (out.empty() || !seconds) {
+  if (out.empty() || seconds < 0) {
     std::cerr << "orivelR-cli record: give OUT.wav and --seconds N\n" << kRecordUsage;
     return 1;
   }
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(*seconds);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   return recordTake(t, out, [until] { return std::chrono::steady_clock::now() >= until; }, {});
 }
 
