@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Channel.h"
+#include "Decoder.h"
 #include "Engine.h"
 #include "MidiRenderer.h"
 #include "MidiSong.h"
@@ -66,13 +67,8 @@ void installLog() {
 
 // Whether `path` names a regular file (or a link to one), asked before anything opens it:
 // opening a named pipe waits for a writer, and a device or a directory is no song or bank.
-bool isRegularFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
 std::vector<uint8_t> readFile(const std::string& path, size_t limit) {
-  if (!isRegularFile(path)) return {};
+  if (!checkRegularFile(path)) return {};
   // Not blocking, and asked again of what was opened: the name may have been given to a pipe
   // since it was looked at.
   struct Descriptor {
@@ -225,7 +221,7 @@ MidiSegment MidiLoader::LoadSegment(std::vector<uint8_t> bytes) {
 
 MidiCollection MidiLoader::LoadCollection(const std::string& path) {
   MidiCollection bank;
-  if (!isRegularFile(path)) return bank;
+  if (!checkRegularFile(path)) return bank;
   std::ifstream in(path, std::ios::binary);
   char head[12] = {};
   if (!in.read(head, sizeof head)) return bank;
@@ -261,7 +257,7 @@ bool MidiPerformance::InitAudio(const std::string& soundFont) {
   if (renderer_) return true;
   installLog();
   const std::string font = soundFont.empty() ? defaultSoundFont() : soundFont;
-  if (font.empty() || !isRegularFile(font)) return false;
+  if (font.empty() || !checkRegularFile(font)) return false;
   auto channel = std::make_unique<SynthStream>();
   SynthStream* synthStream = channel.get();
   const HSTREAM h = BASS_StreamCreateRendered(std::move(channel), 0);
