@@ -1,15 +1,10 @@
 // The MIDI player's procedures on the real sequencer, rendered offline: a song followed to its
 // end and played again, the clock in the song's own seconds, the strips' channels, the key of
-// each new song, the song's own volume changes against the user's, and files that are no songs.
-#include <fcntl.h>
+// each new song, and the song's own volume changes against the user's.
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <future>
 
 #include "MidiPlayer.h"
 #include "SmfWriter.h"
@@ -178,24 +173,6 @@ TEST_F(MidiPlayerTest, SongsOwnVolumeChangesPlayUnlessTheUserMovedTheStrip) {
     else
       EXPECT_LT(after / before, 0.1) << "a fade of 127 to 16 is some 36 dB";
     midi->Stop();
-  }
-}
-
-// A named pipe, a directory or a device given as the song is refused without being opened: a
-// pipe would hold the window until something writes to it.
-TEST_F(MidiPlayerTest, ChoosingWhatIsNoRegularFileFailsAtOnce) {
-  const auto fifo = dir / "song.kar";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::filesystem::path& path : {fifo, dir.path(), std::filesystem::path("/dev/zero")}) {
-    SCOPED_TRACE(path);
-    auto chosen = std::async(std::launch::async, [&] { return midi->chooseSong(path.string()); });
-    if (chosen.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-      // Release a reader held in open() so the test ends.
-      ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
-      ADD_FAILURE() << "chooseSong waited on " << path;
-    }
-    EXPECT_FALSE(chosen.get());
-    EXPECT_FALSE(midi->hasSong());
   }
 }
 
