@@ -390,6 +390,13 @@ BOOL freeChannel(DWORD handle, bool music) {
   call.engine().free(c);
   return succeeded(TRUE);
 }
+
+// The stream's length in frames, -1 while unknown: the decoder's latest word, since an MP3's
+// exact length replaces its header's once scanned. Under the engine's lock.
+int64_t currentLength(Channel* c) {
+  if (c->source && c->source->decoder) c->lengthFrames.store(c->source->decoder->lengthFrames());
+  return c->lengthFrames.load();
+}
 }  // namespace
 
 BOOL BASS_StreamFree(HSTREAM handle) {
@@ -403,9 +410,7 @@ QWORD BASS_StreamGetLength(DWORD handle) {
   Call call;
   Channel* c = channelOf(call, handle);
   if (!c) return kBadQword;
-  // The decoder's latest word: an MP3's exact length replaces its header's once scanned.
-  if (c->source && c->source->decoder) c->lengthFrames.store(c->source->decoder->lengthFrames());
-  const int64_t length = c->lengthFrames.load();
+  const int64_t length = currentLength(c);
   if (length < 0) return fail(BASS_ERROR_NOTAVAIL, kBadQword);
   return succeeded(QWORD(length) * QWORD(c->bytesPerFrame()));
 }
@@ -470,10 +475,8 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
       Call call;
       Channel* c = channelOf(call, handle);
       if (!c) return FALSE;
-      if (c->source && c->source->decoder)
-        c->lengthFrames.store(c->source->decoder->lengthFrames());
       frame = int64_t(pos / QWORD(c->bytesPerFrame()));
-      const int64_t length = c->lengthFrames.load();
+      const int64_t length = currentLength(c);
       if (length >= 0 && frame > length) return fail(BASS_ERROR_POSITION, FALSE);
       if (!c->decodeOnly()) {
         if (!call.engine().seek(c, frame)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
