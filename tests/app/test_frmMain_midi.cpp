@@ -11,30 +11,15 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "AppTestSupport.h"
-#include "Form2.h"
+#include "MainWindowTest.h"
 #include "SmfWriter.h"
 #include "TestAudio.h"
 #include "frmMain.h"
 
 namespace {
 
-class MidiWindow : public ::testing::Test {
+class MidiWindow : public apptest::MainWindowTest {
  protected:
-  void SetUp() override {
-    setenv("ORIVELR_HOME", home.path().c_str(), 1);
-    warning.show();
-    QTest::mouseClick(warning.Command1, Qt::LeftButton);
-    w = warning.mainWindow();
-    ASSERT_NE(w, nullptr);
-    ASSERT_TRUE(w->isVisible());
-  }
-  void TearDown() override {
-    delete w;
-    BASS_Free();
-    unsetenv("ORIVELR_HOME");
-  }
-
   // Channel 1 plays a program-25 guitar at volume 90, channel 10 drums; a lyric per beat. A
   // text holds the byte of a Note On on channel 3, which the scanner counts as in use.
   QString song(double seconds = 3, const char* name = "song.kar") {
@@ -57,11 +42,6 @@ class MidiWindow : public ::testing::Test {
     s.files.answers.push_back(path);
     w->MnuOpenSong->trigger();
   }
-
-  testaudio::TempDir home;
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = nullptr;
 };
 
 // Before a song every strip is off; a cancelled song dialog still clears the panel; the sound

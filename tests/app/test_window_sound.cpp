@@ -13,10 +13,9 @@
 #include <functional>
 #include <numbers>
 
-#include "AppTestSupport.h"
 #include "Device.h"
-#include "Form2.h"
 #include "LumoCtl.h"
+#include "MainWindowTest.h"
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
@@ -44,25 +43,13 @@ double toneAt(const Audio& a, int ch, double hz, int64_t at, int64_t width) {
 }
 
 // The main window, opened through its warning window, with the work folder in a fresh home.
-class WindowSound : public ::testing::Test {
+class WindowSound : public apptest::MainWindowTest {
  protected:
   void SetUp() override {
     REQUIRE_SOUND_SERVER();
-    setenv("ORIVELR_HOME", home.path().c_str(), 1);
     testaudio::run("pactl set-sink-volume @DEFAULT_SINK@ 100%");
-    warning.show();
-    QTest::mouseClick(warning.Command1, Qt::LeftButton);
-    w = warning.mainWindow();
-    ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
+    MainWindowTest::SetUp();
   }
-  void TearDown() override {
-    delete w;
-    unsetenv("ORIVELR_HOME");
-  }
-  testaudio::TempDir home;
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = nullptr;
 };
 
 TEST_F(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {

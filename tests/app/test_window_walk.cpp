@@ -28,9 +28,8 @@
 #include <random>
 #include <sstream>
 
-#include "AppTestSupport.h"
 #include "CdImage.h"
-#include "Form2.h"
+#include "MainWindowTest.h"
 #include "SmfWriter.h"
 #include "TestAudio.h"
 #include "frmDemo.h"
@@ -459,29 +458,15 @@ class Walker {
   std::vector<std::string> failures_;
 };
 
-class WindowWalk : public testing::TestWithParam<uint32_t> {
+class WindowWalk : public apptest::MainWindowTest, public testing::WithParamInterface<uint32_t> {
  protected:
   void SetUp() override {
-    setenv("ORIVELR_HOME", home.path().c_str(), 1);
     songs = std::make_unique<Songs>(songDir.path());
     setenv("ORIVELR_CD_IMAGES", songs->cdImage.c_str(), 1);
-    warning.show();
-    QTest::mouseClick(warning.Command1, Qt::LeftButton);
-    w = warning.mainWindow();
-    ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
+    MainWindowTest::SetUp();
   }
-  void TearDown() override {
-    delete w;
-    BASS_Free();
-    unsetenv("ORIVELR_CD_IMAGES");
-    unsetenv("ORIVELR_HOME");
-  }
-  testaudio::TempDir home;
   testaudio::TempDir songDir;
   std::unique_ptr<Songs> songs;
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = nullptr;
 };
 
 TEST_P(WindowWalk, KeepsItsPromisesAfterEveryStep) {

@@ -18,9 +18,8 @@
 #include <cmath>
 #include <filesystem>
 
-#include "AppTestSupport.h"
 #include "CdImage.h"
-#include "Form2.h"
+#include "MainWindowTest.h"
 #include "TestAudio.h"
 #include "frmDemo.h"
 #include "frmMain.h"
@@ -35,29 +34,16 @@ bool shown(const apptest::RecordingMessages& m, const QString& title, const QStr
   return false;
 }
 
-class CdWindow : public testing::Test {
+class CdWindow : public apptest::MainWindowTest {
  protected:
   void SetUp() override {
-    setenv("ORIVELR_HOME", home.path().c_str(), 1);
     setenv("ORIVELR_CD_IMAGES", testaudio::writeCdImage(home.path()).c_str(), 1);
-    warning.show();
-    QTest::mouseClick(warning.Command1, Qt::LeftButton);
-    w = warning.mainWindow();
-    ASSERT_TRUE(w && w->isVisible());
+    MainWindowTest::SetUp();
+    if (HasFatalFailure()) return;
     w->cdripper->trigger();
     cd = w->cdWindow.get();
     ASSERT_TRUE(cd && cd->isVisible());
   }
-  void TearDown() override {
-    delete w;
-    BASS_Free();
-    unsetenv("ORIVELR_CD_IMAGES");
-    unsetenv("ORIVELR_HOME");
-  }
-  testaudio::TempDir home;
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = nullptr;
   frmDemo* cd = nullptr;
 };
 

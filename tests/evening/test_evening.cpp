@@ -22,9 +22,8 @@
 #include <functional>
 #include <optional>
 
-#include "AppTestSupport.h"
 #include "CdImage.h"
-#include "Form2.h"
+#include "MainWindowTest.h"
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
@@ -67,24 +66,19 @@ Audio decodeMp3(const fs::path& mp3) {
   return testaudio::readAudio(wav);
 }
 
-class Evening : public testing::Test {
+class Evening : public apptest::MainWindowTest {
  protected:
   void SetUp() override {
     REQUIRE_SOUND_SERVER();
     testaudio::run(
         "pactl set-sink-volume @DEFAULT_SINK@ 100%; pactl set-sink-mute @DEFAULT_SINK@ 0; "
         "pactl set-source-volume @DEFAULT_SOURCE@ 100%");
-    setenv("ORIVELR_HOME", home.path().c_str(), 1);
-    warning.show();
-    QTest::mouseClick(warning.Command1, Qt::LeftButton);
-    w = warning.mainWindow();
-    ASSERT_TRUE(w && w->isVisible()) << "start-up failed";
+    MainWindowTest::SetUp();
   }
   void TearDown() override {
     // The microphone is no longer heard on the output when the next test starts.
     if (w && !w->CHKPLAYMUTE->isChecked()) QTest::mouseClick(w->CHKPLAYMUTE, Qt::LeftButton);
-    delete w;
-    unsetenv("ORIVELR_HOME");
+    MainWindowTest::TearDown();
   }
 
   bool shown(const QString& title, const QString& text) const {
@@ -134,11 +128,6 @@ class Evening : public testing::Test {
     QTest::mouseClick(button, Qt::LeftButton);
     return file;
   }
-
-  testaudio::TempDir home;
-  apptest::InstalledServices s;
-  Form2 warning;
-  frmMain* w = nullptr;
 };
 
 // Centre 440 Hz (the lead voice), 1000 Hz on the left, 4000 Hz on the right.
@@ -152,8 +141,8 @@ TEST_F(Evening, Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAs
   testaudio::encodeMp3(wavSong, song);
   // What the player makes of it with the same controls, rendered without the window.
   const fs::path expectedFile = home / "expected.wav";
-  ASSERT_EQ(testaudio::run(std::string(ORIVELR_CLI) + " render " + q(song) + " " +
-                           q(expectedFile) + " --remover --vseq 0,4,4,10,4,10,10,3"),
+  ASSERT_EQ(testaudio::run(std::string(ORIVELR_CLI) + " render " + q(song) + " " + q(expectedFile) +
+                           " --remover --vseq 0,4,4,10,4,10,10,3"),
             0);
   const Audio expected = testaudio::readAudio(expectedFile);
 
@@ -206,7 +195,8 @@ TEST_F(Evening, Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAs
   EXPECT_EQ(soxi(wav, "rc"), "44100 2");
   EXPECT_NEAR(std::stod(soxi(wav, "D")), double(a.frames()) / a.rate, 1e-3);
   // sox's own measure: the sides and the voice, about 0.13 RMS on each channel.
-  const double rms = std::stod(output("sox " + q(wav) + " -n trim 1 2 stat 2>&1 | "
+  const double rms = std::stod(output("sox " + q(wav) +
+                                      " -n trim 1 2 stat 2>&1 | "
                                       "awk '/RMS     amplitude/ {print $3}'"));
   EXPECT_NEAR(rms, testaudio::rms(a, 0, 44100, 2 * 44100), 0.01);
   EXPECT_GT(rms, 0.08);
@@ -217,8 +207,7 @@ TEST_F(Evening, Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAs
   const fs::path mp3 = save(w->cmdsave, "evening.mp3");
   EXPECT_EQ(s.files.requests.back().title, "Save MP3 File As");
   ASSERT_TRUE(QTest::qWaitFor([&] { return shown("VARENO", "Fatto!"); }, 30000));
-  EXPECT_EQ(output("ffprobe -v error -show_entries stream=bit_rate,channels -of csv=p=0 " +
-                   q(mp3)),
+  EXPECT_EQ(output("ffprobe -v error -show_entries stream=bit_rate,channels -of csv=p=0 " + q(mp3)),
             "2,128000");
   const Audio decoded = decodeMp3(mp3);
   EXPECT_NEAR(double(decoded.frames()) / decoded.rate, double(a.frames()) / a.rate, 0.05);
@@ -234,9 +223,10 @@ fs::path writeKaraokeSong(const fs::path& dir) {
   conductor.tempo(0, 500000).end();
   testmidi::TrackWriter t;
   t.text(0, 0x03, "Words").program(0, 0, 19);
-  const char* syllables[12] = {"/Can", "ta ", "con ", "me ", "sta", "se", "ra ",
-                               "/e ",  "la ", "lu",   "na ", "ci"};
-  for (int i = 0; i < 12; ++i) t.text(i ? 240 : 480, 0x01, syllables[i]).noteOn(0, 0, 69, 127).channel(240, 0x80, {69, 0});
+  const char* syllables[12] = {"/Can", "ta ", "con ", "me ", "sta", "se",
+                               "ra ",  "/e ", "la ",  "lu",  "na ", "ci"};
+  for (int i = 0; i < 12; ++i)
+    t.text(i ? 240 : 480, 0x01, syllables[i]).noteOn(0, 0, 69, 127).channel(240, 0x80, {69, 0});
   t.end(0);
   const fs::path song = dir / "song.kar";
   testmidi::writeFile(song, testmidi::buildSmf(1, 480, {conductor.bytes(), t.bytes()}));
@@ -345,12 +335,11 @@ TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {
   w->Combo1_Click(2);
   const fs::path mp3 = save(w->cmdsave, "over-the-cd.mp3");
   ASSERT_TRUE(QTest::qWaitFor([&] { return shown("VARENO", "Fatto!"); }, 30000));
-  EXPECT_EQ(output("ffprobe -v error -show_entries stream=bit_rate,channels -of csv=p=0 " +
-                   q(mp3)),
+  EXPECT_EQ(output("ffprobe -v error -show_entries stream=bit_rate,channels -of csv=p=0 " + q(mp3)),
             "2,112000");
-  EXPECT_NEAR(std::stod(output("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                               q(mp3))),
-              seconds, 0.1);
+  EXPECT_NEAR(
+      std::stod(output("ffprobe -v error -show_entries format=duration -of csv=p=0 " + q(mp3))),
+      seconds, 0.1);
   const Audio decoded = decodeMp3(mp3);
   EXPECT_NEAR(level(decoded, 660, 1, 5), 0.4, 0.05);
 }

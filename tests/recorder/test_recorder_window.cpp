@@ -7,8 +7,7 @@
 #include <QSlider>
 #include <QTest>
 
-#include "AppTestSupport.h"
-#include "Form2.h"
+#include "MainWindowTest.h"
 #include "SoundServer.h"
 #include "TestAudio.h"
 #include "VRMixer.h"
@@ -16,16 +15,15 @@
 
 namespace {
 
-TEST(RecorderWindow, SourceListShowsTheTypeTheMixerKeptAndTheLevelSliderRunsUpsideDown) {
-  REQUIRE_SOUND_SERVER();
-  testaudio::TempDir home;
-  setenv("ORIVELR_HOME", home.path().c_str(), 1);
-  apptest::InstalledServices s;
-  Form2 warning;
-  warning.show();
-  QTest::mouseClick(warning.Command1, Qt::LeftButton);
-  frmMain* w = warning.mainWindow();
-  ASSERT_TRUE(w && w->isVisible());
+class RecorderWindow : public apptest::MainWindowTest {
+ protected:
+  void SetUp() override {
+    REQUIRE_SOUND_SERVER();
+    MainWindowTest::SetUp();
+  }
+};
+
+TEST_F(RecorderWindow, SourceListShowsTheTypeTheMixerKeptAndTheLevelSliderRunsUpsideDown) {
   EXPECT_EQ(w->cboRecSrcType->currentRow(), 2);  // the microphone
   w->inputmenu->trigger();
   EXPECT_TRUE(w->cboRecSrcType->isVisible());
@@ -33,13 +31,15 @@ TEST(RecorderWindow, SourceListShowsTheTypeTheMixerKeptAndTheLevelSliderRunsUpsi
   EXPECT_EQ(w->cboRecSrcType->currentRow(), 2);
   w->cboRecSrcType->setCurrentRow(3);  // what the system plays
   EXPECT_EQ(w->VRMixer1->recordSourceName(), "kara_out.monitor");
+  // The mixer sends a level to the server after the slider has moved: wait until it is there.
   const auto volume = [] { return testaudio::output("pactl get-source-volume kara_out.monitor"); };
+  const auto reaches = [&](const char* level) {
+    return testaudio::waitFor([&] { return volume().find(level) != std::string::npos; }, 10);
+  };
   w->sldRecVolume->setValue(30);
-  EXPECT_NE(volume().find(" 70%"), std::string::npos) << volume();
+  EXPECT_TRUE(reaches(" 70%")) << volume();
   w->sldRecVolume->setValue(0);
-  EXPECT_NE(volume().find(" 100%"), std::string::npos) << volume();
-  delete w;
-  unsetenv("ORIVELR_HOME");
+  EXPECT_TRUE(reaches(" 100%")) << volume();
 }
 
 }  // namespace
