@@ -16,11 +16,13 @@ packages=(
   # WMA encoding and its tags, the system mixer (PulseAudio, ALSA as fall-back)
   libfluidsynth-dev timgm6mb-soundfont libmp3lame-dev libcdio-dev libcdio-paranoia-dev
   libavformat-dev libavcodec-dev libtag1-dev libpulse-dev libasound2-dev
+  # Added features: key and tempo of audio songs (Rubber Band), loudness of songs (EBU R128)
+  librubberband-dev libebur128-dev
   # Tests and benchmarks: GoogleTest, Google Benchmark, independent tools to make and check
   # sound, MIDI and CD files, a speaking voice, the private sound server, a virtual X display,
   # a timer for whole programs
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-  sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv libcdio-utils cd-paranoia cdrdao espeak-ng desktop-file-utils appstream
+  sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv rubberband-cli libcdio-utils cd-paranoia cdrdao espeak-ng desktop-file-utils appstream
   pulseaudio pulseaudio-utils xvfb xauth hyperfine stress-ng
 )
 
