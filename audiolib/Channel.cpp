@@ -183,12 +183,17 @@ bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) 
   position.store(pos, std::memory_order_relaxed);
 
   if (reachedEnd && fifoFrames_ == 0) {
-    state.store(BASS_ACTIVE_STOPPED, std::memory_order_relaxed);
-    level.store(0, std::memory_order_relaxed);
-    ended.store(true, std::memory_order_release);
+    if (deferEnd) return true;
+    finishEnd();
     return true;
   }
   return false;
+}
+
+void Channel::finishEnd() {
+  state.store(BASS_ACTIVE_STOPPED, std::memory_order_relaxed);
+  level.store(0, std::memory_order_relaxed);
+  ended.store(true, std::memory_order_release);
 }
 
 void Channel::mix(float* out, int count) {

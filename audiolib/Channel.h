@@ -18,6 +18,7 @@
 namespace audiolib {
 
 class Engine;
+class SongBus;
 struct Source;
 
 constexpr int64_t kChunkFrames = 1024;  // frames through the DSP chain at most per call
@@ -109,6 +110,8 @@ class Channel {
   std::atomic<float> liveVolume{1.0f};
   std::atomic<float> livePan{0.0f};
   SpscQueue<AttrCommand, 64> commands;
+  // The song bus the channel is mixed into (then the bus renders it, not the engine's mix).
+  std::atomic<SongBus*> bus{nullptr};
 
   // ---- mixing thread
   // Adds this channel's next `count` device frames into `out` (stereo). Returns true when
@@ -117,6 +120,13 @@ class Channel {
   bool render(float* out, int count, bool floatDsp, int64_t outputFrame);
   // Picks up hand-overs from the window thread (feed, attributes) without rendering.
   void pickUp();
+  // The feed being played (0 before the first) and the frame it started at.
+  uint64_t feedId() const { return feed_ ? feed_->ring.id() : 0; }
+  int64_t feedStart() const { return feed_ ? feed_->ring.startFrame() : 0; }
+  // Set by a bus whose stretcher still holds the channel's sound: at its end the channel keeps
+  // playing (silent) until the bus calls `finishEnd` once the sound has come out.
+  bool deferEnd = false;
+  void finishEnd();
 
  private:
   void applyCommand(const AttrCommand& c);

@@ -138,16 +138,17 @@ void Engine::attach(Channel* channel, Source* source) {
 
 void Engine::free(Channel* c) {
   disarm(c);
+  const DWORD slot = c->handle & (kMaxSlots - 1);
+  // Sequentially consistent with the mixer's epoch step and slot read: either the mixer's
+  // block began after these stores (it can't see the channel), or this thread sees the odd
+  // epoch of the block and waits it out.
+  slots_[slot].store(nullptr, std::memory_order_seq_cst);
+  if (SongBus* b = c->bus.load()) b->remove(c);
   if (Source* s = c->source) {
     std::erase(s->readers, c);
     if (s->readers.empty())
       std::erase_if(sources_, [&](const std::unique_ptr<Source>& p) { return p.get() == s; });
   }
-  const DWORD slot = c->handle & (kMaxSlots - 1);
-  // Sequentially consistent with the mixer's epoch step and slot read: either the mixer's
-  // block began after this store (it can't see the channel), or this thread sees the odd
-  // epoch of the block and waits it out.
-  slots_[slot].store(nullptr, std::memory_order_seq_cst);
   waitForMixer();
   owned_[slot].reset();
 }
@@ -156,6 +157,60 @@ void Engine::freeAll() {
   for (int s = 1; s < kMaxSlots; ++s)
     if (owned_[size_t(s)]) free(owned_[size_t(s)].get());
   sources_.clear();
+  for (auto& b : busOwned_)
+    if (b) freeBus(b.get());
+}
+
+HBUS Engine::addBus(std::unique_ptr<SongBus> bus) {
+  for (int i = 1; i < kMaxBuses; ++i) {
+    if (busOwned_[size_t(i)]) continue;
+    const uint32_t generation = ++busGeneration_[size_t(i)] & 0x0FFFFFFFu;
+    bus->handle = HBUS(generation << 4 | uint32_t(i));
+    busOwned_[size_t(i)] = std::move(bus);
+    buses_[size_t(i)].store(busOwned_[size_t(i)].get(), std::memory_order_seq_cst);
+    return busOwned_[size_t(i)]->handle;
+  }
+  return 0;
+}
+
+SongBus* Engine::findBus(HBUS handle) const {
+  const DWORD slot = handle & (kMaxBuses - 1);
+  if (slot == 0) return nullptr;
+  SongBus* b = busOwned_[slot].get();
+  return b && b->handle == handle ? b : nullptr;
+}
+
+void Engine::freeBus(SongBus* bus) {
+  const DWORD slot = bus->handle & (kMaxBuses - 1);
+  // Out of the mix first, so that no block renders a member both through the bus and alone.
+  buses_[slot].store(nullptr, std::memory_order_seq_cst);
+  waitForMixer();
+  for (Channel* c : bus->members()) {
+    bus->remove(c);
+    c->bus.store(nullptr, std::memory_order_seq_cst);
+    c->deferEnd = false;
+  }
+  busOwned_[slot].reset();
+}
+
+bool Engine::joinBus(SongBus* bus, Channel* c) {
+  SongBus* old = c->bus.load();
+  if (old == bus) return true;
+  if (old) {
+    const DWORD slot = old->handle & (kMaxBuses - 1);
+    buses_[slot].store(nullptr, std::memory_order_seq_cst);
+    waitForMixer();
+    old->remove(c);
+    c->bus.store(nullptr, std::memory_order_seq_cst);
+    buses_[slot].store(old, std::memory_order_seq_cst);
+  }
+  // The channel leaves the mix before it enters the bus, for the same reason.
+  const DWORD slot = c->handle & (kMaxSlots - 1);
+  slots_[slot].store(nullptr, std::memory_order_seq_cst);
+  waitForMixer();
+  const bool added = bus->add(c);
+  slots_[slot].store(c, std::memory_order_seq_cst);
+  return added;
 }
 
 void Engine::waitForMixer() {
@@ -327,8 +382,19 @@ void Engine::render(float* out, int frames) {
     for (int s = 1; s < kMaxSlots; ++s) {
       Channel* c = slots_[size_t(s)].load(std::memory_order_seq_cst);
       if (!c || c->decodeOnly()) continue;
+      if (c->bus.load(std::memory_order_seq_cst)) continue;  // its bus renders it
       if (c->render(out, n, fdsp, mixed)) events_.push({BASS_SYNC_END, c->handle});
       if (c->slideFinished) events_.push({BASS_SYNC_SLIDE, c->handle});
+    }
+    for (int b = 1; b < kMaxBuses; ++b) {
+      SongBus* bus = buses_[size_t(b)].load(std::memory_order_seq_cst);
+      if (!bus) continue;
+      SongBus::Report report;
+      bus->render(out, n, fdsp, mixed, &report);
+      for (Channel* c : report.ended)
+        if (c) events_.push({BASS_SYNC_END, c->handle});
+      for (Channel* c : report.slid)
+        if (c) events_.push({BASS_SYNC_SLIDE, c->handle});
     }
     const int vol = masterVolume.load(std::memory_order_relaxed);
     if (vol != 100)
@@ -439,7 +505,10 @@ bool streamFrameHeardNs(DWORD handle, int64_t frame, int64_t* ns) {
   if (!c || !e.output) return false;
   const int64_t first = c->firstOutputFrame.load(std::memory_order_acquire);
   if (first < 0) return false;
-  const int64_t at = first + int64_t(double(frame) * e.rate / std::max(1, int(c->rate)));
+  double tempo = 1.0;
+  if (SongBus* b = c->bus.load(); b && b->stretching()) tempo = std::max(0.01f, b->tempo());
+  const int64_t at =
+      first + int64_t(double(frame) * e.rate / std::max(1, int(c->rate)) / tempo);
   return e.output->frameHeardNs(at, ns);
 }
 

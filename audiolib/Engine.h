@@ -17,10 +17,12 @@
 #include "Channel.h"
 #include "Decoder.h"
 #include "Device.h"
+#include "SongBus.h"
 
 namespace audiolib {
 
 constexpr int kMaxSlots = 1024;  // handle = generation << 10 | slot, slot 1..1023
+constexpr int kMaxBuses = 16;    // bus handle = generation << 4 | slot, slot 1..15
 
 // What decodes frames for one or more channels. Two streams of one file created one after
 // the other share one decoder while they stay in step; a channel that leaves the step (a
@@ -99,6 +101,12 @@ class Engine {
   void refreshLengths();
   // A file's stream decoder; rendering on demand, an MP3 decodes ahead on a thread of its own.
   std::unique_ptr<Decoder> openDecoder(const std::string& path, int* error);
+  // Song buses: a bus renders its members in place of the mix, then adds them to it.
+  HBUS addBus(std::unique_ptr<SongBus> bus);
+  SongBus* findBus(HBUS handle) const;
+  void freeBus(SongBus* bus);
+  // The bus a channel joins leaves it first (and any other bus it was in).
+  bool joinBus(SongBus* bus, Channel* channel);
   HDSP newDspHandle() { return nextDsp_++; }
   HSYNC newSyncHandle() { return nextSync_++; }
 
@@ -130,6 +138,9 @@ class Engine {
   std::array<std::unique_ptr<Channel>, kMaxSlots> owned_{};
   std::array<uint32_t, kMaxSlots> generation_{};
   std::vector<std::unique_ptr<Source>> sources_;
+  std::array<std::atomic<SongBus*>, kMaxBuses> buses_{};
+  std::array<std::unique_ptr<SongBus>, kMaxBuses> busOwned_{};
+  std::array<uint32_t, kMaxBuses> busGeneration_{};
   int nextSlot_ = 1;
   HDSP nextDsp_ = 1;
   HSYNC nextSync_ = 1;
@@ -153,8 +164,9 @@ int64_t readFinite(Decoder& decoder, float* out, int64_t frames);
 bool inRender();
 
 // When frame `frame` of stream `handle` (at the stream's own rate) reaches the listener, on
-// the monotonic clock: how a recording started beside the stream lines up with it. False
-// until the stream's first frame has been mixed, or when the device tells no time.
+// the monotonic clock: how a recording started beside the stream lines up with it (at the
+// tempo of its song bus). False until the stream's first frame has been mixed, or when the
+// device tells no time.
 bool streamFrameHeardNs(DWORD handle, int64_t frame, int64_t* ns);
 
 }  // namespace audiolib

@@ -278,6 +278,9 @@ bool MidiPerformance::InitAudio(const std::string& soundFont) {
   }
   renderer_ = std::move(r);
   stream_ = h;
+  // A bus of its own gives the synthesizer's stream the song's loudness gain, ramped.
+  bus_ = BASS_BusCreate();
+  BASS_BusAddChannel(bus_, h);
   baseGain_ = renderer_->baseGain();
   volume_ = 0;
   return true;
@@ -357,11 +360,17 @@ bool MidiPerformance::SendMIDIPMSG(int channel, int status, int data1, int data2
   return renderer_->channelMessage(channel, status, data1, data2);
 }
 
+bool MidiPerformance::SetSongGain(float dB, bool ramp) {
+  return renderer_ && BASS_BusSetGain(bus_, dB, ramp ? TRUE : FALSE);
+}
+
 bool MidiPerformance::CloseDown() {
   if (!renderer_) return false;
   // Freeing the stream waits out a block in progress; the engine may have freed it already.
   BASS_StreamFree(stream_);
+  BASS_BusFree(bus_);
   stream_ = 0;
+  bus_ = 0;
   renderer_.reset();
   bank_.reset();
   return true;

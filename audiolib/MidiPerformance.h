@@ -162,6 +162,9 @@ class MidiPerformance {
   // Voices still sounding (a song's last notes ringing out after its end).
   bool IsSounding() const;
   HSTREAM stream() const { return stream_; }
+  // The song's loudness gain in dB, on top of the master volume (through the stream's bus);
+  // `ramp` false takes it at once.
+  bool SetSongGain(float dB, bool ramp);
   // When the latest song's first frame reaches the listener, on the monotonic clock; false
   // while unknown.
   bool songStartHeardNs(int64_t* ns) const;
@@ -179,6 +182,7 @@ class MidiPerformance {
 
   std::shared_ptr<MidiRenderer> renderer_;
   HSTREAM stream_ = 0;
+  HBUS bus_ = 0;
   long volume_ = 0;
   float baseGain_ = 0.2f;
   std::shared_ptr<const MidiCollectionData> bank_;

@@ -712,6 +712,99 @@ BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync) {
   return succeeded(TRUE);
 }
 
+// ---- song buses ------------------------------------------------------------------------------
+
+namespace {
+audiolib::SongBus* busOf(Call& call, HBUS handle) {
+  if (!call.ok()) {
+    tError = call.error();
+    return nullptr;
+  }
+  audiolib::SongBus* b = call.engine().findBus(handle);
+  if (!b) tError = BASS_ERROR_HANDLE;
+  return b;
+}
+}  // namespace
+
+HBUS BASS_BusCreate() {
+  return guarded(HBUS(0), [&]() -> HBUS {
+    Call call;
+    if (!call.ok()) return fail(call.error(), HBUS(0));
+    // Rendering on demand (a file, not a listener) takes the engine that sounds best; a device
+    // the one that keeps up with the least delay.
+    const auto engine = call.engine().output ? audiolib::kLiveStretchEngine
+                                              : audiolib::kRenderStretchEngine;
+    auto bus = std::make_unique<audiolib::SongBus>(call.engine().rate, engine);
+    const HBUS handle = call.engine().addBus(std::move(bus));
+    if (!handle) return fail(BASS_ERROR_NOTAVAIL, HBUS(0));
+    return succeeded(handle);
+  });
+}
+
+BOOL BASS_BusFree(HBUS handle) {
+  Call call;
+  audiolib::SongBus* b = busOf(call, handle);
+  if (!b) return FALSE;
+  call.engine().freeBus(b);
+  return succeeded(TRUE);
+}
+
+BOOL BASS_BusAddChannel(HBUS bus, DWORD handle) {
+  Call call;
+  audiolib::SongBus* b = busOf(call, bus);
+  if (!b) return FALSE;
+  Channel* c = findChannel(call, handle);
+  if (!c) return FALSE;
+  if (c->decodeOnly()) return fail(BASS_ERROR_DECODE, FALSE);
+  if (!call.engine().joinBus(b, c)) return fail(BASS_ERROR_NOTAVAIL, FALSE);
+  return succeeded(TRUE);
+}
+
+BOOL BASS_BusSetKeyTempo(HBUS handle, float semitones, float tempo) {
+  if (!(semitones >= -12 && semitones <= 12) || !(tempo >= 0.25f && tempo <= 4.0f))
+    return fail(BASS_ERROR_ILLPARAM, FALSE);
+  return guarded(BOOL(FALSE), [&]() -> BOOL {
+    int rate = 0;
+    audiolib::StretchEngine engine{};
+    {
+      Call call;
+      audiolib::SongBus* b = busOf(call, handle);
+      if (!b) return FALSE;
+      if (!b->needsStretcher(semitones, tempo)) {
+        b->setKeyTempo(semitones, tempo);
+        return succeeded(TRUE);
+      }
+      rate = call.engine().rate;
+      engine = b->engine();
+    }
+    // Built without the engine's lock, so that the feeder goes on meanwhile.
+    auto stretcher =
+        std::make_unique<audiolib::Stretcher>(rate, 2, engine, audiolib::kMaxBlockFrames);
+    Call call;
+    audiolib::SongBus* b = busOf(call, handle);
+    if (!b) return FALSE;
+    b->installStretcher(std::move(stretcher));
+    b->setKeyTempo(semitones, tempo);
+    return succeeded(TRUE);
+  });
+}
+
+BOOL BASS_BusSetGain(HBUS handle, float dB, BOOL ramp) {
+  if (!(dB >= -60 && dB <= 40)) return fail(BASS_ERROR_ILLPARAM, FALSE);
+  Call call;
+  audiolib::SongBus* b = busOf(call, handle);
+  if (!b) return FALSE;
+  b->setGain(dB, ramp != FALSE);
+  return succeeded(TRUE);
+}
+
+float BASS_BusGetLatency(HBUS handle) {
+  Call call;
+  audiolib::SongBus* b = busOf(call, handle);
+  if (!b) return -1.0f;
+  return succeeded(float(b->latencyMs()));
+}
+
 // ---- the effects add-on ---------------------------------------------------------------------
 
 DWORD BASS_FX_GetVersion() {

@@ -22,6 +22,7 @@ using HMUSIC = DWORD;
 using HCHANNEL = DWORD;
 using HDSP = DWORD;
 using HSYNC = DWORD;
+using HBUS = DWORD;
 
 #ifndef TRUE
 #define TRUE 1
@@ -181,6 +182,23 @@ HDSP BASS_ChannelSetDSP(DWORD handle, DSPPROC* proc, void* user, int priority);
 BOOL BASS_ChannelRemoveDSP(DWORD handle, HDSP dsp);
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
 BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync);
+
+// ---- song buses --------------------------------------------------------------------------
+// A song's streams played as one: a stream added to a bus is mixed into it (with its own DSP,
+// volume and pan as before), and the bus moves the sum in key and tempo and gives it the song's
+// gain before the master mix. Positions and lengths of its streams stay in song time.
+HBUS BASS_BusCreate();
+// Its streams go back to the master mix.
+BOOL BASS_BusFree(HBUS bus);
+// A stream is in one bus at most; a decoding channel joins none (BASS_ERROR_DECODE).
+BOOL BASS_BusAddChannel(HBUS bus, DWORD handle);
+// Key in semitones (-12..12) and tempo as a share of the song's own (0.25..4; 0.9 is slower).
+// The first change away from 0 and 1 builds the bus's stretcher, which takes a moment.
+BOOL BASS_BusSetKeyTempo(HBUS bus, float semitones, float tempo);
+// The song's gain in dB (-60..40); `ramp` FALSE takes it at once, else it moves there gently.
+BOOL BASS_BusSetGain(HBUS bus, float dB, BOOL ramp);
+// The delay in ms that the bus's stretcher adds now (0 when it is out of the path).
+float BASS_BusGetLatency(HBUS bus);
 
 // ---- the effects add-on ------------------------------------------------------------------
 DWORD BASS_FX_GetVersion();

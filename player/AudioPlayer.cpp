@@ -1,5 +1,7 @@
 #include "AudioPlayer.h"
 
+#include <algorithm>
+
 #include "modDSPtest.h"
 
 namespace player {
@@ -29,6 +31,12 @@ bool AudioPlayer::playSong(const std::string& fileName) {
     Error_(messages_, "Selected file couldn't be loaded!");
     return false;
   }
+  // One bus for both streams: they are shifted and stretched together and share one gain.
+  songBus = BASS_BusCreate();
+  BASS_BusAddChannel(songBus, mainStream);
+  if (boostStream) BASS_BusAddChannel(songBus, boostStream);
+  applyKeyTempo();
+  BASS_BusSetGain(songBus, gainDb_, FALSE);
   // Started one right after the other, the two streams begin on the same output frame.
   BASS_StreamPlay(mainStream, FALSE, BASS_STREAM_AUTOFREE);
   BASS_StreamPlay(boostStream, FALSE, BASS_STREAM_AUTOFREE);
@@ -49,6 +57,7 @@ void AudioPlayer::freeStreams() {
   BASS_MusicFree(boostStream);
   BASS_StreamFree(mainStream);
   BASS_MusicFree(mainStream);
+  BASS_BusFree(songBus);
 }
 
 void AudioPlayer::freeForRestart() {
@@ -58,6 +67,7 @@ void AudioPlayer::freeForRestart() {
   BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
   BASS_StreamFree(boostStream);
   BASS_StreamFree(mainStream);
+  BASS_BusFree(songBus);
 }
 
 void AudioPlayer::Chkrem_Click() {
@@ -72,7 +82,7 @@ void AudioPlayer::Chkrem_Click() {
     default_();
     return;
   }
-  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, nullptr, 0);
+  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, &voice_, 0);
   equalizzatore();
   equal1();
   BASS_FX_DSP_Set(mainStream, kFxCompressor, 1);
@@ -171,6 +181,36 @@ void AudioPlayer::Veq1_Change(int index) {
 
 void AudioPlayer::SliderBalance_Change() {
   BASS_ChannelSetAttributes(boostStream, -1, -1, controls_.value(Ctl::SliderBalance));
+}
+
+void AudioPlayer::setSongKey(int semitones) {
+  key_ = std::clamp(semitones, kMinKey, kMaxKey);
+  applyKeyTempo();
+}
+
+void AudioPlayer::setSongTempo(int percent) {
+  tempo_ = std::clamp(percent, kMinTempo, kMaxTempo);
+  applyKeyTempo();
+}
+
+void AudioPlayer::resetKeyTempo() {
+  key_ = 0;
+  tempo_ = 100;
+  applyKeyTempo();
+}
+
+void AudioPlayer::applyKeyTempo() {
+  if (songBus) BASS_BusSetKeyTempo(songBus, float(key_), float(tempo_) / 100.0f);
+}
+
+void AudioPlayer::setVoice(int percent) {
+  voicePercent_ = std::clamp(percent, 0, 100);
+  voice_.store(float(voicePercent_) / 100.0f, std::memory_order_relaxed);
+}
+
+void AudioPlayer::setSongGain(float dB, bool ramp) {
+  gainDb_ = dB;
+  if (songBus) BASS_BusSetGain(songBus, dB, ramp ? TRUE : FALSE);
 }
 
 }  // namespace player

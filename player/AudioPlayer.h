@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,8 @@ class AudioPlayer {
   // Song streams and the remover's DSP; the handles keep their values after a free.
   HSTREAM mainStream = 0;
   HSTREAM boostStream = 0;
+  // The bus that plays the two streams as one song: key, tempo and loudness gain.
+  HBUS songBus = 0;
   HDSP removerDsp = 0;
   DWORD streamFlags = BASS_SAMPLE_FLOAT;
   BASS_CHANNELINFO channelInfo{};
@@ -59,12 +62,36 @@ class AudioPlayer {
   void Veq1_Change(int index);
   void SliderBalance_Change();
 
+  // Key and tempo of the song, kept from song to song until `resetKeyTempo` (a new song is
+  // chosen); a song restarted under a take keeps them. Values outside the ranges are clamped.
+  static constexpr int kMinKey = -6, kMaxKey = 6;
+  static constexpr int kMinTempo = 50, kMaxTempo = 150;
+  void setSongKey(int semitones);
+  void setSongTempo(int percent);
+  void resetKeyTempo();
+  int songKey() const { return key_; }
+  int songTempo() const { return tempo_; }
+  // The guide voice: 0..100 % of the song as it was blended back into what the remover leaves
+  // (nothing while the remover is off).
+  void setVoice(int percent);
+  int voice() const { return voicePercent_; }
+  // The song's loudness gain in dB, on top of the sliders; `ramp` false before it is heard.
+  void setSongGain(float dB, bool ramp);
+  float songGain() const { return gainDb_; }
+
  private:
   void setUpEqualiser(HSTREAM stream, const std::array<float, 8>& centres, Ctl bands);
   void applyBand(HSTREAM stream, int band, int position);
 
+  void applyKeyTempo();
+
   PlayerControls& controls_;
   MessageSink& messages_;
+  int key_ = 0;
+  int tempo_ = 100;
+  int voicePercent_ = 0;
+  float gainDb_ = 0;
+  std::atomic<float> voice_{0};  // read by the remover on the mixing thread
 };
 
 }  // namespace player

@@ -129,6 +129,12 @@ void applyUserMoves(const RenderOptions& o, player::ControlPanel& panel) {
   if (o.chkequalizer) panel.click(Ctl::chkEqualizer, *o.chkequalizer == 1);
 }
 
+void applySongMoves(const RenderOptions& o, player::AudioPlayer& p) {
+  p.setSongKey(o.key);
+  p.setSongTempo(o.tempo);
+  p.setVoice(o.voice);
+}
+
 int recordCommand(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   TakeOptions t;
@@ -205,6 +211,7 @@ int karaokeCommand(const std::vector<std::string>& argsIn) {
     panel.setPlayer(&p);
     p.streamFlags = BASS_SAMPLE_FLOAT;
     if (o->remover) panel.setValue(player::Ctl::Chkrem, 1);
+    applySongMoves(*o, p);
     if (!p.playSong(o->song)) {
       status = 2;
     } else {

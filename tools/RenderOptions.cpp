@@ -20,6 +20,10 @@ const char* const kRenderUsage =
     "  --chkcmp 0|1            \"Compr\" box\n"
     "  --chklow 0|1            \"BassBoost\" box\n"
     "  --chkequalizer 0|1      \"Peaking Equalizer\" box\n"
+    "  --key N                 the song's key moved by N semitones, -6..6\n"
+    "  --tempo P               the song's tempo, P percent of its own, 50..150\n"
+    "  --voice V               guide voice: V percent of the original beside the remover\n"
+    "  --loudness on|off       \"Same loudness for every song\" (on by default)\n"
     "  --seconds N             stop after N seconds (modules loop for ever)\n"
     "  --format f32|s16        samples of OUT.wav (default s16)\n"
     "  --play                  play to the default output device instead of a file\n";
@@ -119,6 +123,18 @@ std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& 
       if (!intOpt(&o.chklow, 0, 1)) return std::nullopt;
     } else if (a == "--chkequalizer") {
       if (!intOpt(&o.chkequalizer, 0, 1)) return std::nullopt;
+    } else if (a == "--key" || a == "--tempo" || a == "--voice") {
+      std::optional<int> n;
+      const bool key = a == "--key", tempo = a == "--tempo";
+      if (!intOpt(&n, key ? -6 : tempo ? 50 : 0, key ? 6 : tempo ? 150 : 100)) return std::nullopt;
+      (key ? o.key : tempo ? o.tempo : o.voice) = *n;
+    } else if (a == "--loudness") {
+      if (!next(&v)) return std::nullopt;
+      if (v != "on" && v != "off") {
+        *error = "--loudness is on or off, not \"" + v + "\"";
+        return std::nullopt;
+      }
+      o.loudness = v == "on";
     } else if (a == "--seconds") {
       if (!next(&v)) return std::nullopt;
       o.seconds = parseSeconds(v);

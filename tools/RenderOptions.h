@@ -20,6 +20,10 @@ struct RenderOptions {
   std::optional<int> chkcmp;
   std::optional<int> chklow;
   std::optional<int> chkequalizer;
+  int key = 0;        // semitones, -6..6
+  int tempo = 100;    // percent, 50..150
+  int voice = 0;      // guide voice, percent
+  bool loudness = true;  // "Same loudness for every song"
   std::optional<double> seconds;
   bool floatOutput = false;  // --format f32
   bool play = false;

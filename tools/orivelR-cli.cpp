@@ -80,13 +80,16 @@ int render(const cli::RenderOptions& o) {
       return 3;
     }
   }
+  cli::applySongMoves(o, p);
   if (!p.playSong(o.song)) {
     BASS_Free();
     return 2;
   }
   cli::applyUserMoves(o, panel);
 
-  const int64_t length = songFrames(p.mainStream);
+  // At another tempo the song lasts 100 / P of its own length.
+  int64_t length = songFrames(p.mainStream);
+  if (length >= 0) length = int64_t(std::llround(double(length) * 100.0 / o.tempo));
   const int64_t limit = o.seconds ? int64_t(std::llround(*o.seconds * kRate)) : length;
   if (o.play) {
     const auto start = std::chrono::steady_clock::now();

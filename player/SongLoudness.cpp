@@ -1,0 +1,34 @@
+#include "SongLoudness.h"
+
+#include "Loudness.h"
+
+namespace player {
+
+SongLoudness::SongLoudness(std::string cacheDir, std::string soundFont)
+    : scanner_(std::make_unique<audiolib::LoudnessScanner>(std::move(cacheDir),
+                                                           std::move(soundFont))) {}
+
+SongLoudness::~SongLoudness() = default;
+
+void SongLoudness::songOpened(const std::string& path) {
+  opened_ = true;
+  scanner_->scan(path);
+}
+
+float SongLoudness::gainDb() const {
+  if (!enabled_ || !opened_) return 0.0f;
+  const auto lufs = scanner_->loudness();
+  return lufs ? float(audiolib::loudnessGainDb(*lufs)) : 0.0f;
+}
+
+bool SongLoudness::settled() const {
+  return !enabled_ || !opened_ || scanner_->finished();
+}
+
+float SongLoudness::measureGainDb(const std::string& path, const std::string& cacheDir,
+                                  const std::string& soundFont) {
+  const auto lufs = audiolib::LoudnessScanner::measure(path, cacheDir, soundFont);
+  return lufs ? float(audiolib::loudnessGainDb(*lufs)) : 0.0f;
+}
+
+}  // namespace player
