@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -20,6 +21,7 @@
 
 #include "Form1.h"
 #include "KaraokePicture.h"
+#include "SongLoudness.h"
 #include "Seconds2HMS.h"
 #include "VRMixer.h"
 #include "WorkFolder.h"
@@ -198,6 +200,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   // The lyrics are lit from the sequencer's position; a short tick keeps them on the beat.
   Timer1.setInterval(10);
   connectHandlers();
+  songSetup();
   connectMidiHandlers();
   connectMeterHandlers();
   connectRecorderHandlers();
@@ -359,6 +362,7 @@ void frmMain::menuwave_Click() {
   if (!chosen) return;  // cancelled: nothing changes
   CMDialog1.FileName = *chosen;
   session.audioSongChosen();
+  songChosen(CMDialog1.FileName);
   Cmdplw->setEnabled(true);
   cmdstw->setEnabled(false);
   cmdrec->setEnabled(false);
@@ -424,6 +428,7 @@ void frmMain::Cmdplw_Click() {
     session.cdTrackTaken();
     closeCdWindow();
     CMDialog1.FileName = app::workFile("TRACK.WAV");
+    songChosen(CMDialog1.FileName);
   }
   session.songPlayed();
   dismenu();
@@ -432,6 +437,7 @@ void frmMain::Cmdplw_Click() {
   // A play after the load error leaves the buttons playing; streams of an earlier play must
   // not go on unreachable, so they are freed first.
   player->freeStreams();
+  applySongGain(false);
   audioPlaying = player->playSong(CMDialog1.FileName.toStdString());
   followSession();
 }

@@ -25,6 +25,9 @@ class QProgressBar;
 namespace recorder {
 class VRMixer;
 }
+namespace player {
+class SongLoudness;
+}
 class NeedlePicture;
 class QAction;
 class QCheckBox;
@@ -34,6 +37,7 @@ class QLabel;
 class QMenu;
 class QScrollBar;
 class QSlider;
+class QSpinBox;
 class QToolButton;
 
 namespace Ui {
@@ -128,6 +132,14 @@ class frmMain : public QMainWindow {
   // the CD window
   QAction* cdripper;
   std::unique_ptr<frmDemo> cdWindow;
+  // the song's key and tempo, the guide voice, the same loudness for every song
+  QSpinBox* spinKey = nullptr;
+  QSpinBox* spinTempo = nullptr;
+  QToolButton* cmdKeyTempoReset = nullptr;
+  QSlider* sliderVoice = nullptr;
+  QAction* actSameLoudness = nullptr;
+  std::unique_ptr<player::SongLoudness> loudness;
+  QTimer tmrLoudness;
   QTimer Timer;
   QTimer tmrPlaybackPosition;
   QTimer Timer1;
@@ -183,6 +195,18 @@ class frmMain : public QMainWindow {
   void vseq_Change(int index);
   void Veq1_Change(int index);
   void MnuExit_Click();
+  // the song's key and tempo, the guide voice, the loudness
+  void songSetup();
+  void songChosen(const QString& path);
+  void spinKey_Change();
+  void spinTempo_Change();
+  void cmdKeyTempoReset_Click();
+  void moveKey(int step);
+  void moveTempo(int step);
+  void sliderVoice_Change();
+  void actSameLoudness_Click();
+  void applySongGain(bool ramp);
+  void tmrLoudness_Timer();
 
   // the MIDI player, its lyrics and its channel mixer
   void Initialize();

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "KaraokePicture.h"
+#include "SongLoudness.h"
 #include "WorkFolder.h"
 #include "frmMain.h"
 
@@ -107,6 +108,9 @@ void frmMain::OpenMusic() {
   readfile();
   vslidertempo->setValue(64);
   vscroll1->setValue(0);
+  loudness->songOpened(midiPlayer->fileName());
+  applySongGain(false);
+  tmrLoudness.start();
   QApplication::restoreOverrideCursor();
 }
 
