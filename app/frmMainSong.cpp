@@ -4,12 +4,10 @@
 // loudness for every song". The handlers read the controls and call the players' procedures.
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QToolButton>
 
 #include "SongLoudness.h"
@@ -48,10 +46,8 @@ void frmMain::songSetup() {
   connect(&tmrLoudness, &QTimer::timeout, this, &frmMain::tmrLoudness_Timer);
   tmrLoudness.setInterval(200);
 
-  const QString cache =
-      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/orivelR/loudness";
-  QDir().mkpath(cache);
-  loudness = std::make_unique<player::SongLoudness>(cache.toStdString(), std::string());
+  loudness =
+      std::make_unique<player::SongLoudness>(player::SongLoudness::userCacheDir(), std::string());
   actSameLoudness->setChecked(QSettings().value(kLoudnessSetting, true).toBool());
   loudness->setEnabled(actSameLoudness->isChecked());
 }

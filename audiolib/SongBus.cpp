@@ -184,8 +184,8 @@ void SongBus::renderDirect(float* out, const std::array<Channel*, kMaxMembers>& 
   addWithGain(out, in_.data(), count);
 }
 
-void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int count,
-                              bool floatDsp, Report* report) {
+void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int count, bool floatDsp,
+                              Report* report) {
   Stretcher* stretcher = stretcher_.load(std::memory_order_relaxed);
   bool playing = false, allEnded = true, anyMember = false;
   for (int i = 0; i < kMaxMembers; ++i) {
@@ -237,7 +237,8 @@ void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int co
   if (!draining_) return;
   // The song's input has ended: once the stretcher has given out all of it (only pushed
   // silence left inside) and a short silent tail has followed, the members end.
-  if (stretcher->pendingInputFrames() <= silencePushed_) tailFrames_ += std::min(count, fifoFrames_);
+  if (stretcher->pendingInputFrames() <= silencePushed_)
+    tailFrames_ += std::min(count, fifoFrames_);
   if (tailFrames_ < kTailFrames) return;
   for (int i = 0; i < kMaxMembers; ++i) {
     Channel* c = m[size_t(i)];

@@ -761,10 +761,13 @@ BOOL BASS_BusAddChannel(HBUS bus, DWORD handle) {
 }
 
 BOOL BASS_BusSetKeyTempo(HBUS handle, float semitones, float tempo) {
-  if (!(semitones >= -12 && semitones <= 12) || !(tempo >= 0.25f && tempo <= 4.0f))
+  using audiolib::Stretcher;
+  if (!(semitones >= Stretcher::kMinSemitones && semitones <= Stretcher::kMaxSemitones) ||
+      !(tempo >= Stretcher::kMinTempo && tempo <= Stretcher::kMaxTempo))
     return fail(BASS_ERROR_ILLPARAM, FALSE);
   return guarded(BOOL(FALSE), [&]() -> BOOL {
     int rate = 0;
+    bool live = true;
     audiolib::StretchEngine engine{};
     {
       Call call;
@@ -775,11 +778,13 @@ BOOL BASS_BusSetKeyTempo(HBUS handle, float semitones, float tempo) {
         return succeeded(TRUE);
       }
       rate = call.engine().rate;
+      live = call.engine().output != nullptr;
       engine = b->engine();
     }
     // Built without the engine's lock, so that the feeder goes on meanwhile.
+    // A listener wants the short window's small delay; a file the standard window's sound.
     auto stretcher =
-        std::make_unique<audiolib::Stretcher>(rate, 2, engine, audiolib::kMaxBlockFrames);
+        std::make_unique<audiolib::Stretcher>(rate, 2, engine, audiolib::kMaxBlockFrames, live);
     Call call;
     audiolib::SongBus* b = busOf(call, handle);
     if (!b) return FALSE;

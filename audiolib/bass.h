@@ -192,7 +192,7 @@ HBUS BASS_BusCreate();
 BOOL BASS_BusFree(HBUS bus);
 // A stream is in one bus at most; a decoding channel joins none (BASS_ERROR_DECODE).
 BOOL BASS_BusAddChannel(HBUS bus, DWORD handle);
-// Key in semitones (-12..12) and tempo as a share of the song's own (0.25..4; 0.9 is slower).
+// Key in semitones (-6..6) and tempo as a share of the song's own (0.5..1.5; 0.9 is slower).
 // The first change away from 0 and 1 builds the bus's stretcher, which takes a moment.
 BOOL BASS_BusSetKeyTempo(HBUS bus, float semitones, float tempo);
 // The song's gain in dB (-60..40); `ramp` FALSE takes it at once, else it moves there gently.

@@ -1,12 +1,15 @@
 #include "SongLoudness.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "Loudness.h"
 
 namespace player {
 
 SongLoudness::SongLoudness(std::string cacheDir, std::string soundFont)
-    : scanner_(std::make_unique<audiolib::LoudnessScanner>(std::move(cacheDir),
-                                                           std::move(soundFont))) {}
+    : scanner_(
+          std::make_unique<audiolib::LoudnessScanner>(std::move(cacheDir), std::move(soundFont))) {}
 
 SongLoudness::~SongLoudness() = default;
 
@@ -23,6 +26,20 @@ float SongLoudness::gainDb() const {
 
 bool SongLoudness::settled() const {
   return !enabled_ || !opened_ || scanner_->finished();
+}
+
+std::string SongLoudness::userCacheDir() {
+  std::filesystem::path base;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/')
+    base = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    base = std::filesystem::path(home) / ".cache";
+  else
+    return {};
+  const auto dir = base / "orivelR" / "loudness";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return ec ? std::string() : dir.string();
 }
 
 float SongLoudness::measureGainDb(const std::string& path, const std::string& cacheDir,

@@ -30,6 +30,11 @@ class SongLoudness {
   // True once the song's whole loudness is known (the gain will not change any more).
   bool settled() const;
 
+  // Where the window and the renderer remember measured songs: the user's cache folder
+  // ($XDG_CACHE_HOME, else ~/.cache), orivelR/loudness; created when missing. Empty when there
+  // is no home to put it in.
+  static std::string userCacheDir();
+
   // The gain for the whole of `path`, measured on the caller's thread (the renderer's).
   static float measureGainDb(const std::string& path, const std::string& cacheDir,
                              const std::string& soundFont);

@@ -9,6 +9,7 @@
 #include "Interrupt.h"
 #include "MidiPlayer.h"
 #include "RenderOptions.h"
+#include "SongLoudness.h"
 #include "WavOut.h"
 #include "bass.h"
 
@@ -24,7 +25,8 @@ const char* const kMidiRenderUsage =
     "  --program CH=P          channel CH's instrument, General MIDI program 0..127\n"
     "  --bank FILE.dls         a DLS (or SoundFont) bank for the song's instruments\n"
     "  --seconds N             stop after N seconds\n"
-    "  --format f32|s16        samples of OUT.wav (default s16)\n";
+    "  --format f32|s16        samples of OUT.wav (default s16)\n"
+    "  --loudness on|off       \"Same loudness for every song\" (on by default)\n";
 
 namespace {
 
@@ -87,6 +89,11 @@ std::optional<MidiRenderOptions> parseMidiRenderOptions(const std::vector<std::s
       auto v = value();
       if (!v) return std::nullopt;
       o.bank = *v;
+    } else if (a == "--loudness") {
+      const auto v = value();
+      if (!v) return std::nullopt;
+      if (*v != "on" && *v != "off") return bad(*v, "on or off");
+      o.loudness = *v == "on";
     } else if (a == "--seconds") {
       auto v = value();
       if (!v) return std::nullopt;
@@ -141,6 +148,10 @@ int renderMidi(const MidiRenderOptions& o) {
     }
     if (status == 0) {
       midi.OpenMusic(o.level);
+      if (o.loudness)
+        midi.midiPerformance->SetSongGain(
+            player::SongLoudness::measureGainDb(o.song, player::SongLoudness::userCacheDir(), {}),
+            false);
       midi.setTempo(o.tempo);
       midi.Play({});
       if (o.transpose) midi.transpose(o.transpose);

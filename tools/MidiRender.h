@@ -21,6 +21,7 @@ struct MidiRenderOptions {
   std::string bank;                          // a DLS or SoundFont bank
   std::optional<double> seconds;
   bool floatOutput = false;
+  bool loudness = true;  // "Same loudness for every song"
 };
 
 // True when `path` starts like a Standard MIDI File (or a RIFF-wrapped one).

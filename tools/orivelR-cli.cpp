@@ -20,6 +20,7 @@
 #include "MidiCommands.h"
 #include "MidiRender.h"
 #include "RenderOptions.h"
+#include "SongLoudness.h"
 #include "WavOut.h"
 #include "bass.h"
 
@@ -81,6 +82,12 @@ int render(const cli::RenderOptions& o) {
     }
   }
   cli::applySongMoves(o, p);
+  // The window measures a song while it plays and moves to the gain as it learns it; a file
+  // is rendered with the gain of the whole song from its first frame.
+  if (o.loudness)
+    p.setSongGain(player::SongLoudness::measureGainDb(o.song, player::SongLoudness::userCacheDir(),
+                                                      {}),
+                  false);
   if (!p.playSong(o.song)) {
     BASS_Free();
     return 2;

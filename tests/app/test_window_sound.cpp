@@ -65,6 +65,7 @@ TEST_F(WindowSound, RemoverSwitchedOnDuringPlayCancelsTheCentreAtOnce) {
                                            }),
                       testaudio::Format::F32);
   s.files.answers.push_back(QString::fromStdString(song.string()));
+  w->actSameLoudness->trigger();  // the song at its own level
   w->menuwave->trigger();
 
   testaudio::MonitorRecorder recorder;

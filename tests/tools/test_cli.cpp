@@ -54,7 +54,9 @@ void expectHalfSide(const Audio& song, const Audio& out, double tolerance) {
   EXPECT_LE(worst, tolerance);
 }
 
-const std::string kNeutral = "--remover --vseq 10,10,10,10,10,10,10,10 --slider3 10 --vcompr 10";
+// At the song's own level: no loudness gain.
+const std::string kNeutral =
+    "--remover --vseq 10,10,10,10,10,10,10,10 --slider3 10 --vcompr 10 --loudness off";
 
 TEST(Render, NeutralRemoverGivesHalfTheSideSampleForSample) {
   TempDir dir;
@@ -93,7 +95,7 @@ TEST(Render, MonoSongIsRefusedByTheRemoverAndPlaysAsItIs) {
       44100, 1, 22050, [](int64_t f, int) { return testaudio::sine(440, 0.5, f, 44100); });
   testaudio::writeWav(dir / "mono.wav", mono, testaudio::Format::F32);
   const Result r =
-      cli("render " + q(dir / "mono.wav") + " " + q(dir / "out.wav") + " --remover --format f32");
+      cli("render " + q(dir / "mono.wav") + " " + q(dir / "out.wav") + " --remover --format f32 --loudness off");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("OrivelRemover: Only Stereo \n"), std::string::npos) << r.err;
   const Audio out = testaudio::readAudio(dir / "out.wav");

@@ -49,7 +49,7 @@ TEST(Sound, RemoverCancelsCentreKeepsSides) {
   TempDir dir;
   testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
   const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") +
-                                  " --play --remover --vseq 10,10,10,10,10,10,10,10"
+                                  " --play --loudness off --remover --vseq 10,10,10,10,10,10,10,10"
                                   " --slider3 10 --vcompr 10");
   const int64_t start = onset(heard);
   ASSERT_GE(start, 0) << "nothing was heard";
@@ -69,7 +69,7 @@ TEST(Sound, TwoStreamsPlayInStepOnTheDevice) {
   REQUIRE_SOUND_SERVER();
   TempDir dir;
   testaudio::writeWav(dir / "song.wav", testSong(), testaudio::Format::F32);
-  const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") + " --play --slider3 0");
+  const Audio heard = recordWhile(kCli + " render " + q(dir / "song.wav") + " --play --slider3 0 --loudness off");
   const int64_t start = onset(heard);
   ASSERT_GE(start, 0) << "nothing was heard";
   const int64_t from = start + 22050, n = 44100;
