@@ -190,6 +190,16 @@ bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) 
   return false;
 }
 
+bool Channel::canRender(int count) const {
+  if (renderer || fifoFrames_ >= count) return true;
+  if (!feed_) return false;
+  if (feed_->ring.eof()) return true;
+  // Frames still wanted, at the channel's rate, and a whole chunk more for the resampler.
+  const int64_t need = int64_t(double(count - fifoFrames_) * rate / deviceRate) + 1 +
+                       (feed_->resampler ? feed_->resampler->chunk() : 0);
+  return feed_->ring.readAvailable() >= need;
+}
+
 void Channel::finishEnd() {
   state.store(BASS_ACTIVE_STOPPED, std::memory_order_relaxed);
   level.store(0, std::memory_order_relaxed);

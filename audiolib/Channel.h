@@ -123,6 +123,9 @@ class Channel {
   // The feed being played (0 before the first) and the frame it started at.
   uint64_t feedId() const { return feed_ ? feed_->ring.id() : 0; }
   int64_t feedStart() const { return feed_ ? feed_->ring.startFrame() : 0; }
+  // Whether the next `count` device frames can be rendered without running dry: the feed holds
+  // them (or its end), or the channel makes its frames itself.
+  bool canRender(int count) const;
   // Set by a bus whose stretcher still holds the channel's sound: at its end the channel keeps
   // playing (silent) until the bus calls `finishEnd` once the sound has come out.
   bool deferEnd = false;

@@ -126,13 +126,11 @@ void SongBus::render(float* out, int count, bool floatDsp, int64_t outputFrame, 
     fifoFrames_ = 0;
     draining_ = false;
     inputEnded_ = {};
-    fresh_ = true;
     if (stretching_) stretcher->reset();
   } else if (wanted && !stretching_) {
     // It comes into the path mid-song: aligned, its first frame is the next input frame.
     stretching_ = true;
     fifoFrames_ = 0;
-    fresh_ = false;
     stretcher->reset();
   }
   stretchingNow_.store(stretching_, std::memory_order_relaxed);
@@ -154,12 +152,9 @@ void SongBus::render(float* out, int count, bool floatDsp, int64_t outputFrame, 
     std::memmove(fifo_.data(), fifo_.data() + 2 * n, size_t(2 * fifoFrames_) * sizeof(float));
 
   // The listener hears the song's first frame now, when the stretcher started with it.
-  if (fresh_) {
-    fresh_ = false;
-    for (Channel* c : m)
-      if (c && c->feedStart() == 0 && c->firstOutputFrame.load(std::memory_order_relaxed) < 0)
-        c->firstOutputFrame.store(outputFrame, std::memory_order_release);
-  }
+  for (Channel* c : m)
+    if (c && c->feedStart() == 0 && c->firstOutputFrame.load(std::memory_order_relaxed) < 0)
+      c->firstOutputFrame.store(outputFrame, std::memory_order_release);
   // What the listener hears is behind what the members consumed by what the stretcher and
   // the bus still hold.
   const double pending = stretcher->pendingInputFrames() + double(fifoFrames_) * tempo;
@@ -207,6 +202,18 @@ void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int co
   }
   for (int round = 0; round < kMaxRounds && fifoFrames_ < count; ++round) {
     const int want = std::clamp(stretcher->required(), 1, kMaxBlockFrames);
+    // A member whose feed has not caught up would give silence in place of the song, and
+    // the stretcher would keep it: this block then plays what is ready and the song waits.
+    if (!draining_) {
+      bool ready = true;
+      for (int i = 0; i < kMaxMembers; ++i) {
+        Channel* c = m[size_t(i)];
+        if (c && !inputEnded_[size_t(i)] &&
+            c->state.load(std::memory_order_relaxed) == BASS_ACTIVE_PLAYING && !c->canRender(want))
+          ready = false;
+      }
+      if (!ready) break;
+    }
     std::memset(in_.data(), 0, size_t(2 * want) * sizeof(float));
     if (!draining_) {
       for (int i = 0; i < kMaxMembers; ++i) {
@@ -247,7 +254,6 @@ void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int co
     report->ended[size_t(i)] = c;
   }
   draining_ = false;
-  fresh_ = true;
 }
 
 void SongBus::addWithGain(float* out, const float* in, int count) {

@@ -87,7 +87,6 @@ class SongBus {
   int fifoFrames_ = 0;
   int fifoCapacity_ = 0;
   bool stretching_ = false;
-  bool fresh_ = true;  // nothing has come out since the last reset
   bool draining_ = false;
   double silencePushed_ = 0;
   int tailFrames_ = 0;

@@ -112,6 +112,29 @@ TEST(RecorderSound, WaveTakeIsTheSongToTheFrameAndTheVoiceOnlyWhenItIsHeard) {
   }
 }
 
+// A song played two semitones up at 90 % of its tempo: the take still starts at the song's
+// first heard frame, so each click lands at its time in the song over 0.9.
+TEST(RecorderSound, WaveTakeOverAMovedSongKeepsTheSongsClicksInPlace) {
+  REQUIRE_SOUND_SERVER();
+  fullVolumes();
+  testaudio::TempDir dir;
+  const auto song = clickSong(dir);
+  const auto take = dir / "take.wav";
+  recorder::VRMixer mixer;
+  ASSERT_TRUE(mixer.setPlayMute(true));
+  ASSERT_EQ(testaudio::run(kCli + " karaoke " + q(song) + " " + q(take) +
+                           " --source wave --key 2 --tempo 90 --loudness off"),
+            0);
+  const Audio a = testaudio::readAudio(take);
+  std::vector<int64_t> at;
+  for (int64_t f = 0; f < a.frames(); ++f)
+    if (std::fabs(a.at(f, 0)) > 0.4f && (at.empty() || f - at.back() > a.rate / 10))
+      at.push_back(f);
+  ASSERT_EQ(at.size(), 3u);
+  for (size_t i = 0; i < at.size(); ++i)
+    EXPECT_NEAR(double(at[i]), (i + 1) * 44100 / 0.9, 0.005 * 44100) << "click " << i;
+}
+
 TEST(RecorderSound, KilledRecordingLeavesAllButTheLastSecond) {
   REQUIRE_SOUND_SERVER();
   fullVolumes();
