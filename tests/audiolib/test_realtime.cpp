@@ -125,8 +125,9 @@ TEST(RealTime, MixingThreadNeitherAllocatesNorLocks) {
   BASS_SetConfig(BASS_CONFIG_FLOATDSP, 1);
   ASSERT_TRUE(BASS_Init(BASS_DEVICE_DEFAULT, 44100, 0, nullptr, nullptr));
   TempDir dir;
-  // Two streams of one song (they share a decoder), a song at 22.05 kHz (resampled on the
-  // mixing thread) and a MIDI song whose tuning and reset messages reach the synth.
+  // Two streams of one song (they share a decoder) stretched together on a bus and sought
+  // while they play, a song at 22.05 kHz (resampled on the mixing thread) and a MIDI song
+  // whose tuning and reset messages reach the synth.
   const auto tone = [](int rate) {
     return testaudio::makeAudio(rate, 2, rate * 2, [rate](int64_t f, int c) {
       return testaudio::sine(c ? 660 : 440, 0.2, f, rate);
@@ -161,6 +162,10 @@ TEST(RealTime, MixingThreadNeitherAllocatesNorLocks) {
     ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 0));
     ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half));
   }
+  // The song's two streams on a bus, moved in key and tempo: its stretcher is built here.
+  const HBUS bus = BASS_BusCreate();
+  ASSERT_TRUE(BASS_BusAddChannel(bus, main) && BASS_BusAddChannel(bus, bass));
+  ASSERT_TRUE(BASS_BusSetKeyTempo(bus, 2, 0.9f));
   audiolib::MidiPerformance perf;
   ASSERT_TRUE(perf.InitAudio("/usr/share/sounds/sf2/TimGM6mb.sf2"));
   const auto song = audiolib::MidiLoader().LoadSegment((dir / "song.mid").string());
@@ -174,7 +179,11 @@ TEST(RealTime, MixingThreadNeitherAllocatesNorLocks) {
   ASSERT_TRUE(BASS_FX_DSP_SetParameters(main, kFxPeakingEq, &band));
   ASSERT_TRUE(BASS_ChannelSlideAttributes(bass, -1, 50, -50, 200));
   ASSERT_TRUE(perf.SendTransposePMSG(0, 3));
+  ASSERT_TRUE(BASS_BusSetKeyTempo(bus, -3, 1.1f));
+  ASSERT_TRUE(BASS_BusSetGain(bus, 6, TRUE));
+  ASSERT_TRUE(perf.SetSongGain(-4, true));
   EXPECT_TRUE(testaudio::waitFor([&] { return seconds(main) > 1.5; }, 30));
+  EXPECT_GT(BASS_BusGetLatency(bus), 0.0f) << "the stretcher is out of the song's path";
   ASSERT_TRUE(BASS_ChannelSetPosition(main, 0));
   // The resampled song plays to its end, where the resampler's tail comes out.
   EXPECT_TRUE(
