@@ -50,6 +50,11 @@ bool MidiPlayer::Initialize(const std::string& soundFont) {
 }
 
 bool MidiPlayer::chooseSong(const std::string& path) {
+  // A chosen song is opened by the next play: one still loaded (its key, its tempo, its
+  // lyrics) is stopped and no longer counts.
+  CloseDevice();
+  songLoaded = false;
+  songPlaying = 0;
   progressPercent = 0;
   midiRunning = stopLatch = stoppedOnce = stopPending = false;
   fileName_ = path;

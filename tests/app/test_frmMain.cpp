@@ -11,7 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
@@ -291,6 +293,47 @@ TEST_F(Window, PlayStopAndExit) {
   w->MnuExit->trigger();
   EXPECT_EQ(s.exit.codes, std::vector<int>{0});
   EXPECT_FALSE(BASS_GetVolume() <= 100);  // freed: the engine answers no more
+}
+
+// The song's key and tempo move from their boxes and from the keyboard while it plays (the
+// bus then stretches it), go back with Reset and when a new song is chosen; the guide voice
+// is for the remover; the loudness option is kept for the next run.
+TEST_F(Window, KeyTempoVoiceAndLoudnessControls) {
+  accept();
+  choose(stereoSong());
+  w->Cmdplw_Click();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  QTest::keyClick(w, Qt::Key_Up, Qt::ControlModifier);
+  QTest::keyClick(w, Qt::Key_Up, Qt::ControlModifier);
+  QTest::keyClick(w, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(w->spinKey->value(), 2);
+  EXPECT_EQ(w->spinTempo->value(), 99);
+  EXPECT_EQ(w->player->songKey(), 2);
+  EXPECT_EQ(w->player->songTempo(), 99);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return BASS_BusGetLatency(w->player->songBus) > 0; }, 3000));
+  QTest::keyClick(w, Qt::Key_0, Qt::ControlModifier);
+  EXPECT_EQ(w->player->songKey(), 0);
+  EXPECT_EQ(w->player->songTempo(), 100);
+  w->spinKey->setValue(-7);  // past the range: held at its end
+  w->spinTempo->setValue(90);
+  EXPECT_EQ(w->player->songKey(), -6);
+  QTest::mouseClick(w->cmdstw, Qt::LeftButton);
+  choose(song("other.wav", 2, 5));
+  EXPECT_EQ(w->spinKey->value(), 0);
+  EXPECT_EQ(w->spinTempo->value(), 100);
+  EXPECT_EQ(w->player->songTempo(), 100);
+
+  EXPECT_FALSE(w->sliderVoice->isEnabled());
+  QTest::mouseClick(w->Chkrem, Qt::LeftButton);
+  EXPECT_TRUE(w->sliderVoice->isEnabled());
+  w->sliderVoice->setValue(30);
+  EXPECT_EQ(w->player->voice(), 30);
+
+  EXPECT_TRUE(w->actSameLoudness->isChecked());
+  w->actSameLoudness->trigger();
+  EXPECT_FALSE(w->actSameLoudness->isChecked());
+  EXPECT_FALSE(QSettings().value("options/sameLoudness", true).toBool());
 }
 
 TEST_F(Window, EffectControlsReachTheStreams) {

@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -261,6 +262,15 @@ class Walker {
           act("tempo " + std::to_string(tempo),
               [this, tempo] { w_->vslidertempo->setValue(tempo); });
         }
+        // The audio song's key and tempo, whatever plays: they count from the next play.
+        if (chance(0.5)) {
+          const int audioKey = pick(13) - 6, audioTempo = 50 + pick(101);
+          act("audio key " + std::to_string(audioKey) + " tempo " + std::to_string(audioTempo),
+              [this, audioKey, audioTempo] {
+                w_->spinKey->setValue(audioKey);
+                w_->spinTempo->setValue(audioTempo);
+              });
+        }
         return;
       }
       case 17:
@@ -418,6 +428,10 @@ class Walker {
   }
 
   void checkTheKey() {
+    // The audio player plays in the key and at the tempo its boxes show.
+    if (w_->player->songKey() != w_->spinKey->value() ||
+        w_->player->songTempo() != w_->spinTempo->value())
+      fail("the audio song's key and tempo are not the ones shown");
     // The key heard is the key shown.
     if (song_ == Kind::Midi && w_->midiPlayer->songPlaying && w_->midiPlayer->midiPerformance) {
       const int heard = w_->midiPlayer->midiPerformance->GetTranspose(0);
