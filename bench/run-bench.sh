@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times the offline renderer against its peers in one run, on a 3-minute song made once:
-#   (a) orivelR-cli render IN OUT.wav --remover
+#   (a) orivelR-cli render IN OUT.wav --remover --loudness off
+#   (a+) the same with "Same loudness for every song" on (measured by the first, untimed run;
+#        the timed runs find the loudness in their cache, as a song played again does)
 #   (b) sox IN OUT.wav oops                     (sox's own centre cancelling)
 #   (c) ffmpeg with a pan filter doing L-R      (the same in FFmpeg)
 #   (d) mpg123 -w OUT.wav IN.mp3                 (MP3 only: decoding alone, the floor)
@@ -99,15 +101,19 @@ for in in "$song" "$mp3"; do
   kind=${in##*.}
   kind=${kind^^}
   if [[ -x "$cli" ]]; then
-    a=$(best_of "$cli" render "$in" "$out/cli.wav" --remover)
+    a=$(best_of "$cli" render "$in" "$out/cli.wav" --remover --loudness off)
+    rm -rf "$out/cache"
+    al=$(XDG_CACHE_HOME=$PWD/$out/cache best_of "$cli" render "$in" "$out/cli.wav" --remover)
+    rm -rf "$out/cache"
   else
     a="n/a"
+    al="n/a"
   fi
   b=$(best_of sox "$in" "$out/sox.wav" oops)
   c=$(best_of ffmpeg -v error -y -i "$in" -af "$pan" "$out/ffmpeg.wav")
   d="-"
   [[ "$kind" == MP3 ]] && d=$(best_of mpg123 -q -w "$out/mpg123.wav" "$in")
-  rows+=("$(printf '%-4s %12s %10s %12s %14s %16s %12s' "$kind" "$a" "$b" "$c" "$d" \
+  rows+=("$(printf '%-4s %12s %10s %10s %12s %14s %16s %12s' "$kind" "$a" "$al" "$b" "$c" "$d" \
     "$(ratio "$a" "$(min2 "$b" "$c")")" "$(ratio "$a" "$d")")")
 done
 rm -f "$out/cli.wav" "$out/sox.wav" "$out/ffmpeg.wav" "$out/mpg123.wav"
@@ -117,10 +123,11 @@ rm -f "$out/cli.wav" "$out/sox.wav" "$out/ffmpeg.wav" "$out/mpg123.wav"
   echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
   echo "input: 3 min, 44.1 kHz stereo; wall-clock seconds, best of $runs" \
     "($(command -v hyperfine >/dev/null && echo hyperfine || echo 'date loop'))"
-  echo "(a) orivelR-cli render --remover  (b) sox oops  (c) ffmpeg pan L-R  (d) mpg123 decode only"
+  echo "(a) orivelR-cli render --remover --loudness off  (a+) the same, loudness on (cached)"
+  echo "(b) sox oops  (c) ffmpeg pan L-R  (d) mpg123 decode only"
   echo
-  printf '%-4s %12s %10s %12s %14s %16s %12s\n' in "(a) orivelR" "(b) sox" "(c) ffmpeg" \
-    "(d) mpg123" "(a)/min(b,c)" "(a)/(d)"
+  printf '%-4s %12s %10s %10s %12s %14s %16s %12s\n' in "(a) orivelR" "(a+)" "(b) sox" \
+    "(c) ffmpeg" "(d) mpg123" "(a)/min(b,c)" "(a)/(d)"
   printf '%s\n' "${rows[@]}"
   [[ -x "$cli" ]] || echo "($cli is not built: cmake --build $build)"
 } | tee "$results"

@@ -2,14 +2,15 @@
 # Dropouts through the real sound server. Plays a 1 kHz tone (L = sine, R = -sine: what the
 # vocal remover keeps, as a sine on both channels) with each player, records the monitor of the
 # private server's sink around it and counts the gaps in the recording with gap_count. The
-# players: the command line player with the remover, the main window with the remover
+# players: the command line player with the remover (and again with the key two semitones up
+# at 90 % tempo), the main window with the remover
 # (bench_window_play, off screen) and paplay as the reference that must show none.
 #
 #   bench/run-gap-bench.sh --runs 3 --seconds 6        a quick look, idle machine
 #   bench/run-gap-bench.sh --runs 20 --seconds 30 --load   the full measurement, with
 #                                                       stress-ng --cpu 2 running throughout
 #
-# Options: --runs N (default 5), --seconds S (default 6), --load, --only cli|window|paplay.
+# Options: --runs N (default 5), --seconds S (default 6), --load, --only cli|clikey|window|paplay.
 # Prints one line per run and a summary per player, and writes them to bench/out/gap-bench.txt;
 # --keep keeps every recording (bench/out/gap-rec/). Build first (gap_count, bench_window_play
 # and orivelR-cli); $BUILD_DIR names the build folder (default build).
@@ -22,7 +23,7 @@ load=false
 only=
 keep=false
 usage() {
-  echo "usage: $0 [--runs N] [--seconds S] [--load] [--only cli|window|paplay] [--keep]" >&2
+  echo "usage: $0 [--runs N] [--seconds S] [--load] [--only cli|clikey|window|paplay] [--keep]" >&2
   exit 2
 }
 while (($#)); do
@@ -36,15 +37,15 @@ while (($#)); do
   esac
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ && "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
-case "$only" in '' | cli | window | paplay) ;; *) usage ;; esac
-players=(cli window paplay)
+case "$only" in '' | cli | clikey | window | paplay) ;; *) usage ;; esac
+players=(cli clikey window paplay)
 [[ -n "$only" ]] && players=("$only")
 
 build=${BUILD_DIR:-build}
 need=("$build/bench/gap_count")
 for p in "${players[@]}"; do
   case "$p" in
-    cli) need+=("$build/tools/orivelR-cli") ;;
+    cli | clikey) need+=("$build/tools/orivelR-cli") ;;
     window) need+=("$build/bench/bench_window_play") ;;
   esac
 done
@@ -101,6 +102,8 @@ fi
 player_command() {
   case "$1" in
     cli) command=("$build/tools/orivelR-cli" render "$tone" --play --remover) ;;
+    # The same with the song's key and tempo moved: the stretcher on the mixing thread.
+    clikey) command=("$build/tools/orivelR-cli" render "$tone" --play --remover --key 2 --tempo 90) ;;
     window) command=(env QT_QPA_PLATFORM=offscreen "$build/bench/bench_window_play" "$tone" --remover) ;;
     paplay) command=(paplay "$tone") ;;
   esac
