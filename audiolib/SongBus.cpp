@@ -16,6 +16,11 @@ constexpr int kMaxRounds = 64;
 // After the last frame of the song has come out, this much more (silent) output is given, so
 // that a renderer that counts the song's length at the new tempo never runs short.
 constexpr int kTailFrames = 2048;
+// Before its first frame after a start or a seek the stretcher wants a burst of input (its
+// start delay): it waits until each stream's feed holds this much more, so that the feeder
+// is not caught short right after the song was heard to begin (a gap then would delay the
+// whole song against a take lined up with its first frame).
+constexpr int kPrerollFrames = 8192;
 // Largest gain step per block when the gain ramps (the loudness estimate grows as a song is
 // measured): about 1.5 dB.
 constexpr float kMaxRampStep = 1.19f;
@@ -126,11 +131,13 @@ void SongBus::render(float* out, int count, bool floatDsp, int64_t outputFrame, 
     fifoFrames_ = 0;
     draining_ = false;
     inputEnded_ = {};
+    started_ = false;
     if (stretching_) stretcher->reset();
   } else if (wanted && !stretching_) {
     // It comes into the path mid-song: aligned, its first frame is the next input frame.
     stretching_ = true;
     fifoFrames_ = 0;
+    started_ = true;  // the feeds are full by now: no waiting mid-song
     stretcher->reset();
   }
   stretchingNow_.store(stretching_, std::memory_order_relaxed);
@@ -151,6 +158,7 @@ void SongBus::render(float* out, int count, bool floatDsp, int64_t outputFrame, 
   if (fifoFrames_ > 0)
     std::memmove(fifo_.data(), fifo_.data() + 2 * n, size_t(2 * fifoFrames_) * sizeof(float));
 
+  started_ = true;
   // The listener hears the song's first frame now, when the stretcher started with it.
   for (Channel* c : m)
     if (c && c->feedStart() == 0 && c->firstOutputFrame.load(std::memory_order_relaxed) < 0)
@@ -206,10 +214,12 @@ void SongBus::renderStretched(const std::array<Channel*, kMaxMembers>& m, int co
     // the stretcher would keep it: this block then plays what is ready and the song waits.
     if (!draining_) {
       bool ready = true;
+      const int needed = want + (started_ ? 0 : kPrerollFrames);
       for (int i = 0; i < kMaxMembers; ++i) {
         Channel* c = m[size_t(i)];
         if (c && !inputEnded_[size_t(i)] &&
-            c->state.load(std::memory_order_relaxed) == BASS_ACTIVE_PLAYING && !c->canRender(want))
+            c->state.load(std::memory_order_relaxed) == BASS_ACTIVE_PLAYING &&
+            !c->canRender(needed))
           ready = false;
       }
       if (!ready) break;

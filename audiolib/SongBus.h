@@ -88,6 +88,7 @@ class SongBus {
   int fifoCapacity_ = 0;
   bool stretching_ = false;
   bool draining_ = false;
+  bool started_ = false;  // frames have come out since the last reset
   double silencePushed_ = 0;
   int tailFrames_ = 0;
   float gain_ = 1;

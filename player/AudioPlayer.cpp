@@ -31,9 +31,13 @@ bool AudioPlayer::playSong(const std::string& fileName) {
     Error_(messages_, "Selected file couldn't be loaded!");
     return false;
   }
-  // One bus for both streams: they are shifted and stretched together and share one gain.
-  songBus = BASS_BusCreate();
-  BASS_BusAddChannel(songBus, mainStream);
+  // One bus for both streams: they are shifted and stretched together and share one gain. It
+  // stays from song to song (its stretcher is built once); a bus the engine no longer knows (it
+  // was restarted) is made again.
+  if (!songBus || !BASS_BusAddChannel(songBus, mainStream)) {
+    songBus = BASS_BusCreate();
+    BASS_BusAddChannel(songBus, mainStream);
+  }
   if (boostStream) BASS_BusAddChannel(songBus, boostStream);
   applyKeyTempo();
   BASS_BusSetGain(songBus, gainDb_, FALSE);
@@ -57,7 +61,6 @@ void AudioPlayer::freeStreams() {
   BASS_MusicFree(boostStream);
   BASS_StreamFree(mainStream);
   BASS_MusicFree(mainStream);
-  BASS_BusFree(songBus);
 }
 
 void AudioPlayer::freeForRestart() {
@@ -67,7 +70,6 @@ void AudioPlayer::freeForRestart() {
   BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
   BASS_StreamFree(boostStream);
   BASS_StreamFree(mainStream);
-  BASS_BusFree(songBus);
 }
 
 void AudioPlayer::Chkrem_Click() {

@@ -29,7 +29,8 @@ class AudioPlayer {
   // Song streams and the remover's DSP; the handles keep their values after a free.
   HSTREAM mainStream = 0;
   HSTREAM boostStream = 0;
-  // The bus that plays the two streams as one song: key, tempo and loudness gain.
+  // The bus that plays the two streams as one song: key, tempo and loudness gain. Made with the
+  // first song and kept; a freed stream leaves it.
   HBUS songBus = 0;
   HDSP removerDsp = 0;
   DWORD streamFlags = BASS_SAMPLE_FLOAT;
