@@ -18,6 +18,8 @@ packages=(
   libavformat-dev libavcodec-dev libtag1-dev libpulse-dev libasound2-dev
   # Added features: key and tempo of audio songs (Rubber Band), loudness of songs (EBU R128)
   librubberband-dev libebur128-dev
+  # The remover that keeps the band (FFT), MP3+G zips, the singer's pitch
+  libfftw3-dev libarchive-dev libaubio-dev
   # Tests and benchmarks: GoogleTest, Google Benchmark, independent tools to make and check
   # sound, MIDI and CD files, a speaking voice, the private sound server, a virtual X display,
   # a timer for whole programs
