@@ -767,7 +767,6 @@ BOOL BASS_BusSetKeyTempo(HBUS handle, float semitones, float tempo) {
     return fail(BASS_ERROR_ILLPARAM, FALSE);
   return guarded(BOOL(FALSE), [&]() -> BOOL {
     int rate = 0;
-    bool live = true;
     audiolib::StretchEngine engine{};
     {
       Call call;
@@ -778,13 +777,12 @@ BOOL BASS_BusSetKeyTempo(HBUS handle, float semitones, float tempo) {
         return succeeded(TRUE);
       }
       rate = call.engine().rate;
-      live = call.engine().output != nullptr;
       engine = b->engine();
     }
     // Built without the engine's lock, so that the feeder goes on meanwhile.
-    // A listener wants the short window's small delay; a file the standard window's sound.
+    // The short window, live and in a file alike: a file sounds as the window plays it.
     auto stretcher =
-        std::make_unique<audiolib::Stretcher>(rate, 2, engine, audiolib::kMaxBlockFrames, live);
+        std::make_unique<audiolib::Stretcher>(rate, 2, engine, audiolib::kMaxBlockFrames, true);
     Call call;
     audiolib::SongBus* b = busOf(call, handle);
     if (!b) return FALSE;

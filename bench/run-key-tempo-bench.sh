@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The song's key, tempo and loudness against their peers, in one run:
-#   (a) orivelR-cli render SONG OUT.wav --key 2 --loudness off   (Rubber Band R3, real-time mode)
+#   (a) orivelR-cli render SONG OUT.wav --key 2 --loudness off   (Rubber Band R3, real-time mode,
+#       short window: the window's settings)
 #   (b) rubberband -3 -p 2 SONG OUT.wav                           (the same engine, offline mode)
 #   (c) rubberband -3 --realtime -p 2 SONG OUT.wav                (the same engine, real-time mode)
 #   (d) orivelR-cli render SONG OUT.wav --loudness off            (no key: the renderer's floor)
@@ -60,8 +61,9 @@ d=$(best_of "$cli" render "$song" "$tmp/d.wav" --loudness off)
 # a karaoke song (its words as lyric events) written with csvmidi.
 sox -q -r 44100 -c 2 -n "$tmp/loud.wav" synth 30 pinknoise sine 220 remix 1v0.5,2v0.5 1v0.5,2v0.5 \
   tremolo 3 40 gain -n -0.5 compand 0.01,0.1 -60,-60,-30,-6,0,-3
+# As quiet as the quietest songs measured (about -30 LUFS).
 sox -q -r 44100 -c 2 -n "$tmp/quiet.wav" synth 30 pinknoise sine 330 remix 1v0.5,2v0.5 1v0.5,2v0.5 \
-  tremolo 3 40 gain -n -32
+  tremolo 3 40 gain -n -23
 midi_song() {  # $1: file, $2: with words
   {
     echo "0, 0, Header, 1, 2, 480"
