@@ -160,15 +160,14 @@ void applyCdgPacket(CdgState& state, std::span<const uint8_t, kCdgPacketBytes> p
 
 std::vector<uint8_t> cdgToRgba(const CdgState& state) {
   std::vector<uint8_t> out(size_t(kCdgWidth) * kCdgHeight * 4);
-  const uint32_t border = rgbaOf(state.palette[state.border & 0x0F]);
   uint8_t* o = out.data();
   for (int y = 0; y < kCdgHeight; ++y) {
     for (int x = 0; x < kCdgWidth; ++x, o += 4) {
       const bool inside = x >= kCdgBorderX && x < kCdgWidth - kCdgBorderX && y >= kCdgBorderY &&
                           y < kCdgHeight - kCdgBorderY;
-      const uint32_t c =
-          inside ? rgbaOf(state.palette[state.at(x + state.hOffset, y + state.vOffset) & 0x0F])
-                 : border;
+      const uint8_t index =
+          inside ? state.at(x + state.hOffset, y + state.vOffset) : state.at(x, y);
+      const uint32_t c = rgbaOf(state.palette[index & 0x0F]);
       o[0] = uint8_t(c >> 24);
       o[1] = uint8_t(c >> 16);
       o[2] = uint8_t(c >> 8);

@@ -56,7 +56,8 @@ struct CdgState {
 void applyCdgPacket(CdgState& state, std::span<const uint8_t, kCdgPacketBytes> packet);
 
 // The picture as shown, RGBA 8 bits each, row by row: inside the border the memory moved by the
-// scroll offsets, the border area in the border colour. Colour values 0..15 become v * 17.
+// scroll offsets (smooth scrolling), the border area as it is in memory (a Memory Preset clears
+// it too, a Border Preset paints it). Colour values 0..15 become v * 17.
 std::vector<uint8_t> cdgToRgba(const CdgState& state);
 
 class CdgDecoder {
@@ -74,7 +75,8 @@ class CdgDecoder {
   size_t position() const { return position_; }
   const CdgState& state() const { return state_; }
   std::vector<uint8_t> toRgba() const { return cdgToRgba(state_); }
-  uint32_t borderRgba() const;  // 0xRRGGBBAA
+  // The last Border Preset's colour, 0xRRGGBBAA: what the window fills around the picture.
+  uint32_t borderRgba() const;
 
  private:
   std::vector<uint8_t> stream_;

@@ -13,6 +13,7 @@
 #include "AudioPlayer.h"
 #include "CliCd.h"
 #include "CliEncode.h"
+#include "CliKaraoke.h"
 #include "CliRecord.h"
 #include "CliSinging.h"
 #include "ControlPanel.h"
@@ -143,7 +144,8 @@ void usage() {
   std::cerr << "orivelR-cli: the karaoke player without its window\n"
             << cli::kRenderUsage << cli::kMidiRenderUsage << cli::kRecordUsage << cli::kSingingUsage
             << "usage: orivelR-cli scan SONG.kar      what the song file scanner finds\n"
-            << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n";
+            << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n"
+            << cli::kKaraokeUsage;
 }
 
 }  // namespace
@@ -175,7 +177,8 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "scan") return cli::runScan(rest);
-  if (args[0] == "lyrics") return cli::runLyrics(rest);
+  if (args[0] == "lyrics") return cli::lyricsCommand(rest);
+  if (args[0] == "cdg") return cli::cdgCommand(rest);
   if (args[0] == "record") return cli::recordCommand(rest);
   if (args[0] == "karaoke") return cli::karaokeCommand(rest);
   if (args[0] == "encode") return cli::encodeCommand(argc - 1, argv + 1);

@@ -153,14 +153,13 @@ TEST(CdgDecoder, ScrollsMoveWithPresetOrCopyAndClampOffsets) {
 TEST(CdgDecoder, RgbaShowsTheOffsetPictureInsideTheBorder) {
   CdgState s = patterned();
   for (int i = 0; i < 16; ++i) s.palette[size_t(i)] = uint16_t(i << 8 | (15 - i) << 4 | 1);
-  s.border = 2;
   s.hOffset = 5;
   s.vOffset = 11;
   const auto rgba = karaoke::cdgToRgba(s);
   const auto pixel = [&](int x, int y) { return &rgba[size_t(y * kCdgWidth + x) * 4]; };
-  const uint8_t* b = pixel(0, 0);
+  const uint8_t* b = pixel(5, 100);  // the border is not moved: index (35 + 300) % 16 = 15
   EXPECT_EQ((std::array<uint8_t, 4>{b[0], b[1], b[2], b[3]}),
-            (std::array<uint8_t, 4>{34, 221, 17, 255}));
+            (std::array<uint8_t, 4>{255, 0, 17, 255}));
   const uint8_t* in = pixel(293, 203);
   const int index = s.at(298, 214);
   EXPECT_EQ(in[0], index * 17);
