@@ -132,12 +132,18 @@ struct PitchTracker::Yin {
     float best = 2.f;
     int bestTau = -1, chosen = -1;
     for (int tau = 1; tau <= tauMax; ++tau) {
-      float d = 0;
+      // Eight partial sums, so the compiler can use vector lanes without reordering a sum.
+      float part[8] = {};
       const float* g = f + tau;
-      for (int i = 0; i < window; ++i) {
-        const float e = f[i] - g[i];
-        d += e * e;
-      }
+      int i = 0;
+      for (; i + 8 <= window; i += 8)
+        for (int l = 0; l < 8; ++l) {
+          const float e = f[i + l] - g[i + l];
+          part[l] += e * e;
+        }
+      float d = 0;
+      for (; i < window; ++i) d += (f[i] - g[i]) * (f[i] - g[i]);
+      for (float p : part) d += p;
       running += d;
       diff[size_t(tau)] = running > 0 ? float(d * tau / running) : 1.f;
     }

@@ -41,8 +41,8 @@ inline testmidi::Bytes song(WordsOn where, const std::vector<TuneNote>& notes = 
   words.event(0, {0xFF, 0x03, 0x05, 'W', 'o', 'r', 'd', 's'});
   for (size_t i = 0; i < notes.size(); ++i) {
     const TuneNote& n = notes[i];
-    testmidi::Bytes text{0xFF, 0x05, uint8_t(n.syllable.size())};
-    text.insert(text.end(), n.syllable.begin(), n.syllable.end());
+    testmidi::Bytes text(n.syllable.begin(), n.syllable.end());
+    text.insert(text.begin(), {0xFF, 0x05, uint8_t(n.syllable.size())});
     words.event(n.tick, text);
     if (where == WordsOn::NoteTrack) words.note(n.tick, n.length, 0, n.key);
     if (where == WordsOn::OwnTrack) melody.note(n.tick, n.length, 3, n.key);
