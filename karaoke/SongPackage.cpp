@@ -27,8 +27,9 @@ using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 Archive openZip(const fs::path& path) {
   Archive a(archive_read_new(), &archive_read_free);
   if (!a) return a;
+  // Both zip readers: the one of the central directory (sizes a streaming writer leaves out of
+  // the local headers) wins over the one of the local headers wherever it can read the file.
   archive_read_support_format_zip(a.get());
-  archive_read_support_filter_none(a.get());
   if (archive_read_open_filename(a.get(), path.c_str(), 65536) != ARCHIVE_OK) a.reset();
   return a;
 }
@@ -115,6 +116,7 @@ std::optional<SongPackage> openZipPackage(const fs::path& path, const fs::path& 
   if (!pair) return fail("the zip holds no MP3 and CD+G pair with the same name");
 
   SongPackage song;
+  std::error_code ec;
   Archive a = openZip(path);
   if (!a) return fail("not a zip archive");
   const fs::path target =
@@ -122,7 +124,8 @@ std::optional<SongPackage> openZipPackage(const fs::path& path, const fs::path& 
           ? fs::path{}
           : cacheFolder /
                 (path.stem().string() + "-" +
-                 std::to_string(std::hash<std::string>{}(fs::absolute(path).string())) + ".mp3");
+                 std::to_string(std::hash<std::string>{}(fs::absolute(path, ec).string())) +
+                 ".mp3");
   archive_entry* entry = nullptr;
   for (size_t index = 0; archive_read_next_header(a.get(), &entry) == ARCHIVE_OK; ++index) {
     std::string why;
@@ -136,7 +139,6 @@ std::optional<SongPackage> openZipPackage(const fs::path& path, const fs::path& 
               &why))
         return fail("its CD+G: " + why);
     } else if (index == pair->first && !target.empty()) {
-      std::error_code ec;
       fs::create_directories(cacheFolder, ec);
       const fs::path part = target.string() + ".part";
       std::ofstream out(part, std::ios::binary | std::ios::trunc);

@@ -3,6 +3,7 @@
 // song's own tempo), so the player's song position reads them at any key and tempo.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -40,6 +40,7 @@ struct LrcCase {
   std::string expected;
   std::string title = "";
   std::string artist = "";
+  friend void PrintTo(const LrcCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LrcForms : public ::testing::TestWithParam<LrcCase> {};
