@@ -2,7 +2,7 @@
 # Runs the libFuzzer targets of the file parsers. Usage:
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
 #   scripts/fuzz.sh all SECONDS [libFuzzer options...]
-# TARGET is scanner, smftrack, lyrics, wav, mp3, module or cdtext (or fuzz_scanner and so on). The
+# TARGET is scanner, smftrack, lyrics, wav, mp3, module, cdtext, lrc, cdg or zip (or fuzz_scanner and so on). The
 # targets are configured and built with clang into build-fuzz/ (Ninja, two jobs), then each
 # runs for SECONDS on its committed seed corpus (fuzz/corpus/TARGET, only read) and the inputs
 # it finds (build-fuzz/corpus/TARGET). Crashes, leaks and slow inputs land in
@@ -12,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
-all_targets=(scanner smftrack lyrics wav mp3 module cdtext)
+all_targets=(scanner smftrack lyrics wav mp3 module cdtext lrc cdg zip)
 
 usage() {
   echo "usage: scripts/fuzz.sh TARGET|all SECONDS [libFuzzer options...]" >&2

@@ -13,7 +13,9 @@
 #include "AudioPlayer.h"
 #include "CliCd.h"
 #include "CliEncode.h"
+#include "CliKaraoke.h"
 #include "CliRecord.h"
+#include "CliSinging.h"
 #include "ControlPanel.h"
 #include "Device.h"
 #include "Interrupt.h"
@@ -140,9 +142,10 @@ int render(const cli::RenderOptions& o) {
 
 void usage() {
   std::cerr << "orivelR-cli: the karaoke player without its window\n"
-            << cli::kRenderUsage << cli::kMidiRenderUsage << cli::kRecordUsage
+            << cli::kRenderUsage << cli::kMidiRenderUsage << cli::kRecordUsage << cli::kSingingUsage
             << "usage: orivelR-cli scan SONG.kar      what the song file scanner finds\n"
-            << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n";
+            << "       orivelR-cli lyrics SONG.kar    the timed lyric table and its lines\n"
+            << cli::kKaraokeUsage;
 }
 
 }  // namespace
@@ -174,11 +177,14 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "scan") return cli::runScan(rest);
-  if (args[0] == "lyrics") return cli::runLyrics(rest);
+  if (args[0] == "lyrics") return cli::lyricsCommand(rest);
+  if (args[0] == "cdg") return cli::cdgCommand(rest);
   if (args[0] == "record") return cli::recordCommand(rest);
   if (args[0] == "karaoke") return cli::karaokeCommand(rest);
   if (args[0] == "encode") return cli::encodeCommand(argc - 1, argv + 1);
   if (args[0] == "cd") return cli::cdCommand(rest);
+  if (args[0] == "pitch") return cli::pitchCommand(rest);
+  if (args[0] == "score") return cli::scoreCommand(rest);
   std::cerr << "orivelR-cli: unknown command \"" << args[0] << "\"\n";
   usage();
   return 1;

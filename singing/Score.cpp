@@ -1,0 +1,104 @@
+// The score of a take against the melody, step by step.
+#include "Score.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace singing {
+
+namespace {
+
+// The estimate nearest to `sample`, or 0 Hz when none lies within one step.
+double pitchAt(std::span<const PitchPoint> pitch, double sample, double stepSamples) {
+  const auto it =
+      std::lower_bound(pitch.begin(), pitch.end(), sample,
+                       [](const PitchPoint& p, double s) { return double(p.sample) < s; });
+  const PitchPoint* nearest = nullptr;
+  double distance = stepSamples;
+  if (it != pitch.end() && double(it->sample) - sample < distance) {
+    nearest = &*it;
+    distance = double(it->sample) - sample;
+  }
+  if (it != pitch.begin() && sample - double(std::prev(it)->sample) < distance)
+    nearest = &*std::prev(it);
+  return nearest ? nearest->hz : 0.0;
+}
+
+}  // namespace
+
+double foldedError(double sungHz, double key) {
+  const double e = hzToKey(sungHz) - key;
+  return e - 12.0 * std::floor((e + 6.0) / 12.0);
+}
+
+double stepCredit(double sungHz, double key) {
+  if (!(sungHz > 0)) return 0;
+  const double e = std::abs(foldedError(sungHz, key));
+  if (e <= kFullCreditSemitones) return 1;
+  if (e >= kNoCreditSemitones) return 0;
+  return (kNoCreditSemitones - e) / (kNoCreditSemitones - kFullCreditSemitones);
+}
+
+std::optional<double> laneKey(double sungHz, double key) {
+  if (!(sungHz > 0)) return std::nullopt;
+  return key + foldedError(sungHz, key);
+}
+
+Melody moved(const Melody& melody, const SongMoves& moves) {
+  Melody m = melody;
+  for (MelodyNote& n : m.notes) {
+    n.startMs /= moves.tempo;
+    n.endMs /= moves.tempo;
+    n.key += moves.transpose;
+  }
+  return m;
+}
+
+TakeScore scoreTake(const Melody& melody, const midi::LyricTable& lyrics,
+                    std::span<const PitchPoint> pitch, int rate, const SongMoves& moves) {
+  TakeScore result;
+  // Each line starts with its first syllable that shows text.
+  std::map<int, double> lineStart;
+  for (size_t i = 1; i < lyrics.lyricEvents.size(); ++i) {
+    const midi::LyricEvent& e = lyrics.lyricEvents[i];
+    if (!showsText(e.text)) continue;
+    const double start = (e.time - e.duration) / moves.tempo;
+    auto [it, fresh] = lineStart.try_emplace(e.line, start);
+    if (!fresh) it->second = std::min(it->second, start);
+  }
+  std::vector<std::pair<double, int>> order;  // (start, line)
+  for (const auto& [line, start] : lineStart) order.emplace_back(start, line);
+  std::sort(order.begin(), order.end());
+  std::vector<double> credit(order.size(), 0.0);
+  std::vector<int> steps(order.size(), 0);
+
+  double totalCredit = 0;
+  const double stepSamples = rate / double(kStepsPerSecond);
+  for (const MelodyNote& n : moved(melody, moves).notes) {
+    size_t line = 0;
+    while (line + 1 < order.size() && order[line + 1].first <= n.startMs) ++line;
+    for (auto k = int64_t(std::ceil(n.startMs / kStepMs)); double(k) * kStepMs < n.endMs; ++k) {
+      const double c = stepCredit(pitchAt(pitch, double(k) * stepSamples, stepSamples), n.key);
+      totalCredit += c;
+      ++result.steps;
+      if (!order.empty()) {
+        credit[line] += c;
+        ++steps[line];
+      }
+    }
+  }
+  auto outOfMax = [](double c, int n) { return int(std::lround(kMaxScore * c / n)); };
+  for (size_t i = 0; i < order.size(); ++i) {
+    const int line = order[i].second;
+    LineScore s{line,
+                size_t(line) < lyrics.lyricLines.size() ? lyrics.lyricLines[size_t(line)] : "",
+                steps[i], std::nullopt};
+    if (steps[i] > 0) s.score = outOfMax(credit[i], steps[i]);
+    result.lines.push_back(std::move(s));
+  }
+  result.total = result.steps > 0 ? outOfMax(totalCredit, result.steps) : 0;
+  return result;
+}
+
+}  // namespace singing
