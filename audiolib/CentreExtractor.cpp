@@ -78,7 +78,8 @@ CentreExtractor::CentreExtractor(int sampleRate, int maxBlockFrames)
       sum_(size_t(2 * size_)),
       ready_(size_t(2 * hop_)),
       crossRe_(size_t(bins_)),
-      powerSum_(size_t(bins_)) {
+      powerL_(size_t(bins_)),
+      powerR_(size_t(bins_)) {
   // Periodic Hann, square-rooted: analysis times synthesis is Hann, whose copies a quarter
   // window apart add up to exactly 2.
   for (int n = 0; n < size_; ++n)
@@ -93,7 +94,8 @@ void CentreExtractor::reset() {
   std::fill(sum_.begin(), sum_.end(), 0.0f);
   std::fill(ready_.begin(), ready_.end(), 0.0f);
   std::fill(crossRe_.begin(), crossRe_.end(), 0.0f);
-  std::fill(powerSum_.begin(), powerSum_.end(), 0.0f);
+  std::fill(powerL_.begin(), powerL_.end(), 0.0f);
+  std::fill(powerR_.begin(), powerR_.end(), 0.0f);
   filled_ = 0;
 }
 
@@ -148,7 +150,7 @@ void CentreExtractor::processHop() {
 
   // The mask rises from 0 at the similarity of a sound panned `off` decibels to 1 at `on`.
   const float width = width_.load(std::memory_order_relaxed);
-  const float offDb = 0.5f + 11.5f * width, onDb = 0.4f * offDb;
+  const float offDb = 0.5f + 3.5f * width + 8.0f * width * width, onDb = 0.4f * offDb;
   const float psiOff = similarityAt(offDb), psiOn = similarityAt(onDb);
   const float psiScale = 1.0f / std::max(psiOn - psiOff, 1e-6f);
   // The band: nothing at or below the low cut, all from a third of an octave above it; the
@@ -166,10 +168,11 @@ void CentreExtractor::processHop() {
     const size_t kk = size_t(k);
     crossRe_[kk] =
         alpha * crossRe_[kk] + (1.0f - alpha) * (l.real() * r.real() + l.imag() * r.imag());
-    powerSum_[kk] = alpha * powerSum_[kk] + (1.0f - alpha) * (std::norm(l) + std::norm(r));
-    if (powerSum_[kk] < 1e-24f) {  // silence: no denormals decaying for ever
-      crossRe_[kk] = 0.0f;
-      powerSum_[kk] = 0.0f;
+    powerL_[kk] = alpha * powerL_[kk] + (1.0f - alpha) * std::norm(l);
+    powerR_[kk] = alpha * powerR_[kk] + (1.0f - alpha) * std::norm(r);
+    const float powerSum = powerL_[kk] + powerR_[kk];
+    if (powerSum < 1e-24f) {  // silence: no denormals decaying for ever
+      crossRe_[kk] = powerL_[kk] = powerR_[kk] = 0.0f;
       continue;
     }
     const float hz = float(k) * binHz;
@@ -181,12 +184,21 @@ void CentreExtractor::processHop() {
     else if (hz > highFull)
       band = (highCut - hz) / (highCut - highFull);
     if (band <= 0.0f || take <= 0.0f) continue;
-    const float psi = 2.0f * crossRe_[kk] / powerSum_[kk];
+    // What the channels have in common, Re(L·R*) on average: the centre's power when the rest of
+    // each channel is uncorrelated with it. A single sound panned with the gains gL > gR leaves
+    // only gR/gL of it on its quieter side, a centred sound at least all of it on both: that
+    // ratio, as the similarity 2g/(1+g²), says how central the common part is.
+    const float common = crossRe_[kk];
+    if (common <= 0.0f) continue;
+    const float g = std::min(std::min(powerL_[kk], powerR_[kk]) / common, 1.0f);
+    const float psi = 2.0f * g / (1.0f + g * g);
     float m = std::clamp((psi - psiOff) * psiScale, 0.0f, 1.0f);
-    m = m * m * (3.0f - 2.0f * m);
-    const std::complex<float> centre = (0.5f * m * band * take) * (l + r);
-    spectrumL[k] = l - centre;
-    spectrumR[k] = r - centre;
+    m = m * m * (3.0f - 2.0f * m) * band * take;
+    // Each channel loses the common part's share of its power (a Wiener gain), so a part on one
+    // side that shares a bin with the singer keeps most of its level and never leaks to the
+    // other side.
+    spectrumL[k] = l * (1.0f - m * std::min(common / std::max(powerL_[kk], 1e-30f), 1.0f));
+    spectrumR[k] = r * (1.0f - m * std::min(common / std::max(powerR_[kk], 1e-30f), 1.0f));
   }
 
   // Synthesis: window again, overlap-add, and hand out the hop that is now complete.

@@ -4,10 +4,11 @@
 //
 // A short-time Fourier transform of both channels (a window of about 46 ms, hop a quarter of it,
 // square-root Hann on analysis and synthesis, so an untouched signal comes back exactly). In each
-// bin the similarity of the channels, 2·Re(L·R*) / (|L|² + |R|²), averaged over a few hops, is 1
-// for a centred sound, 0 for a sound on one side or with opposite phase, and 2g/(1+g²) for a
-// sound panned with the level ratio g between its channels. A soft mask on it takes
-// mask·(L+R)/2 out of both channels.
+// bin, averaged over a few hops: the power the channels have in common, Re(L·R*), and each
+// channel's power. Where the common part is central (a single sound panned with gains gL > gR
+// leaves only gR/gL of the common power on its quieter side, a centred one all of it), a soft
+// mask takes from each channel the common part's share of its power (a Wiener gain): a part on
+// one side that shares a bin with the singer keeps most of its level and stays on its side.
 #pragma once
 
 #include <atomic>
@@ -43,8 +44,9 @@ class CentreExtractor {
   int maxBlockFrames() const { return maxBlock_; }
 
   // Read at each hop. Width 0..1: how close to the centre a sound must be to go (0: only the exact
-  // centre; the default takes sounds within about 2.5 dB of the centre and keeps those more than
-  // about 6 dB to a side). Nothing below the low cut and nothing above the high cut is removed.
+  // centre; the default takes sounds within about 1.7 dB of the centre and keeps those more than
+  // about 4.3 dB to a side; 1 reaches sounds 12 dB to a side). Nothing below the low cut and
+  // nothing above the high cut is removed.
   void setWidth(float width);
   void setLowCut(float hz);
   void setHighCut(float hz);
@@ -65,13 +67,14 @@ class CentreExtractor {
   std::atomic<float> highCut_{kDefaultHighCutHz};
   float voice_ = 0.0f;
 
-  std::vector<float> window_;    // square-root Hann
-  std::vector<float> history_;   // the last size_ input frames per channel: [channel][frame]
-  std::vector<float> sum_;       // overlap-add of the synthesised hops: [channel][frame]
-  std::vector<float> ready_;     // the hop of output being handed out: [channel][frame]
-  std::vector<float> crossRe_;   // smoothed Re(L·R*) per bin
-  std::vector<float> powerSum_;  // smoothed |L|² + |R|² per bin
-  int filled_ = 0;               // input frames of the current hop
+  std::vector<float> window_;   // square-root Hann
+  std::vector<float> history_;  // the last size_ input frames per channel: [channel][frame]
+  std::vector<float> sum_;      // overlap-add of the synthesised hops: [channel][frame]
+  std::vector<float> ready_;    // the hop of output being handed out: [channel][frame]
+  std::vector<float> crossRe_;  // smoothed Re(L·R*) per bin
+  std::vector<float> powerL_;   // smoothed |L|² per bin
+  std::vector<float> powerR_;   // smoothed |R|² per bin
+  int filled_ = 0;              // input frames of the current hop
 };
 
 // The offline form: the whole of `frames` (interleaved stereo) processed and aligned, with no
