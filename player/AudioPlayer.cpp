@@ -84,7 +84,7 @@ void AudioPlayer::Chkrem_Click() {
     default_();
     return;
   }
-  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, &voice_, 0);
+  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, &guideVoice(), 0);
   equalizzatore();
   equal1();
   BASS_FX_DSP_Set(mainStream, kFxCompressor, 1);
@@ -185,6 +185,11 @@ void AudioPlayer::SliderBalance_Change() {
   BASS_ChannelSetAttributes(boostStream, -1, -1, controls_.value(Ctl::SliderBalance));
 }
 
+std::atomic<float>& guideVoice() {
+  static std::atomic<float> share{0};
+  return share;
+}
+
 void AudioPlayer::setSongKey(int semitones) {
   key_ = std::clamp(semitones, kMinKey, kMaxKey);
   applyKeyTempo();
@@ -207,7 +212,7 @@ void AudioPlayer::applyKeyTempo() {
 
 void AudioPlayer::setVoice(int percent) {
   voicePercent_ = std::clamp(percent, 0, 100);
-  voice_.store(float(voicePercent_) / 100.0f, std::memory_order_relaxed);
+  guideVoice().store(float(voicePercent_) / 100.0f, std::memory_order_relaxed);
 }
 
 void AudioPlayer::setSongGain(float dB, bool ramp) {

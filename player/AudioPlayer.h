@@ -21,10 +21,16 @@ constexpr std::array<float, 8> kPeakingBands = {40, 100, 200, 1500, 3000, 4000, 
 std::string errorText(const std::string& message);
 void Error_(MessageSink& messages, const std::string& message);
 
+// The guide voice's share, read by the remover on the mixing thread. It lives as long as the
+// program: a stream may still be mixed with the remover after its player has gone.
+std::atomic<float>& guideVoice();
+
 class AudioPlayer {
  public:
   AudioPlayer(PlayerControls& controls, MessageSink& messages)
-      : controls_(controls), messages_(messages) {}
+      : controls_(controls), messages_(messages) {
+    guideVoice().store(0.0f, std::memory_order_relaxed);
+  }
 
   // Song streams and the remover's DSP; the handles keep their values after a free.
   HSTREAM mainStream = 0;
@@ -92,7 +98,7 @@ class AudioPlayer {
   int tempo_ = 100;
   int voicePercent_ = 0;
   float gainDb_ = 0;
-  std::atomic<float> voice_{0};  // read by the remover on the mixing thread
 };
+
 
 }  // namespace player
