@@ -3,7 +3,9 @@
 // of the peaks of 1 ms windows), and the gaps: runs of at least 1 ms in which no sample on any
 // channel reaches half that level. A sine stays below half its peak for a third of each half
 // period only, far less than 1 ms for tones above 170 Hz, so the tone itself is never a gap; the
-// channels' phases do not matter (L = sine, R = -sine counts as the plain tone does).
+// channels' phases do not matter (L = sine, R = -sine counts as the plain tone does). Gaps are
+// looked for between the first and the last frame at half that level, after the tone's own
+// fade in and before its fade out.
 //
 //   gap_count RECORDING.wav [--threshold A] [--min-ms M]
 //
@@ -84,16 +86,22 @@ int main(int argc, char** argv) {
   std::nth_element(peaks.begin(), peaks.begin() + long(peaks.size() / 2), peaks.end());
   const float half = peaks[peaks.size() / 2] / 2;
 
+  // The tone's own fade in and out (a stretched song begins and ends on a ramp) is no gap: the
+  // gaps are counted between the first and the last frame at half the usual level.
+  size_t inner = begin, innerEnd = end;
+  while (inner < end && level[inner] < half) ++inner;
+  while (innerEnd > inner && level[innerEnd - 1] < half) --innerEnd;
+
   const size_t minFrames = std::max<size_t>(1, size_t(std::lround(minMs * rate / 1000)));
   long gaps = 0;
   size_t total = 0, longest = 0;
-  for (size_t f = begin; f < end;) {
+  for (size_t f = inner; f < innerEnd;) {
     if (level[f] >= half) {
       ++f;
       continue;
     }
     const size_t from = f;
-    while (f < end && level[f] < half) ++f;
+    while (f < innerEnd && level[f] < half) ++f;
     const size_t length = f - from;
     if (length >= minFrames) {
       ++gaps;

@@ -83,7 +83,9 @@ scripts/sound-server.sh start 2>/dev/null
 eval "$(scripts/sound-server.sh env)"
 pactl set-sink-volume @DEFAULT_SINK@ 100%
 
-sox -n -r "$rate" -b 16 -c 2 "$tone" synth "$seconds" sine 1000 vol 0.5 remix 1 1v-1
+# Faded in and out over 20 ms: a hard edge makes a stretcher ring for a moment (the song moved in
+# key), which is the edge of the tone and no dropout.
+sox -n -r "$rate" -b 16 -c 2 "$tone" synth "$seconds" sine 1000 vol 0.5 remix 1 1v-1 fade 0.02 -0 0.02
 
 : >"$report"
 say() {
