@@ -138,6 +138,8 @@ class frmMain : public QMainWindow {
   QToolButton* cmdKeyTempoReset = nullptr;
   QSlider* sliderVoice = nullptr;
   QAction* actSameLoudness = nullptr;
+  QAction* actRemoverSide = nullptr;
+  QAction* actRemoverCentre = nullptr;
   std::unique_ptr<player::SongLoudness> loudness;
   QTimer tmrLoudness;
   QTimer Timer;
@@ -205,6 +207,7 @@ class frmMain : public QMainWindow {
   void moveTempo(int step);
   void sliderVoice_Change();
   void actSameLoudness_Click();
+  void mnuRemover_Click();
   void applySongGain(bool ramp);
   void tmrLoudness_Timer();
 

@@ -1,9 +1,12 @@
 // The main window's controls for what a song sounds like beyond its effects: the key and the
 // tempo of an audio song (the MIDI player keeps its own key and tempo controls; the keyboard
 // shortcuts move whichever song is chosen), the guide voice beside the remover, and "Same
-// loudness for every song". The handlers read the controls and call the players' procedures.
+// loudness for every song", and the remover's method. The handlers read the controls and call
+// the players' procedures.
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
@@ -15,7 +18,8 @@
 
 namespace {
 constexpr char kLoudnessSetting[] = "options/sameLoudness";
-}
+constexpr char kRemoverSetting[] = "options/remover";  // "side" or "centre"
+}  // namespace
 
 void frmMain::songSetup() {
   spinKey = findChild<QSpinBox*>("spinKey");
@@ -50,6 +54,31 @@ void frmMain::songSetup() {
       std::make_unique<player::SongLoudness>(player::SongLoudness::userCacheDir(), std::string());
   actSameLoudness->setChecked(QSettings().value(kLoudnessSetting, true).toBool());
   loudness->setEnabled(actSameLoudness->isChecked());
+
+  // "Options > Remover": the side signal (the remover as it always was) or centre extraction.
+  QMenu* remover = mnutil->addMenu("Remover");
+  remover->setObjectName("mnuRemover");
+  auto* methods = new QActionGroup(remover);
+  actRemoverSide = remover->addAction("Side signal");
+  actRemoverCentre = remover->addAction("Centre extraction");
+  actRemoverSide->setToolTip("Removes the centre with the band's bass and drums, in mono");
+  actRemoverCentre->setToolTip("Removes the centred voice and keeps the band in stereo");
+  for (QAction* a : {actRemoverSide, actRemoverCentre}) {
+    a->setCheckable(true);
+    methods->addAction(a);
+    connect(a, &QAction::triggered, this, &frmMain::mnuRemover_Click);
+  }
+  const bool centre = QSettings().value(kRemoverSetting).toString() == "centre";
+  (centre ? actRemoverCentre : actRemoverSide)->setChecked(true);
+  player->setRemoverMethod(centre ? player::AudioPlayer::RemoverMethod::Centre
+                                  : player::AudioPlayer::RemoverMethod::Side);
+}
+
+void frmMain::mnuRemover_Click() {
+  const bool centre = actRemoverCentre->isChecked();
+  player->setRemoverMethod(centre ? player::AudioPlayer::RemoverMethod::Centre
+                                  : player::AudioPlayer::RemoverMethod::Side);
+  QSettings().setValue(kRemoverSetting, centre ? "centre" : "side");
 }
 
 void frmMain::spinKey_Change() {

@@ -62,6 +62,7 @@ void Channel::pickUp() {
     consumed_ = 0;
     fifoFrames_ = 0;
     inputEnded_ = false;
+    tailLeft_ = -1;
     feedAck_.store(f->ring.id(), std::memory_order_release);
   }
   AttrCommand c;
@@ -134,7 +135,17 @@ bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) 
       stalled.store(true, std::memory_order_relaxed);
       break;
     }
-    const int64_t n = feed_->ring.read(scratch_.data(), want);
+    int64_t n = feed_->ring.read(scratch_.data(), want);
+    if (n == 0 && feed_->ring.eof()) {
+      // The song is read: the chain gives out what it still delays, fed with silence.
+      if (tailLeft_ < 0) tailLeft_ = dspLatency.load(std::memory_order_relaxed);
+      if (tailLeft_ > 0) {
+        n = std::min<int64_t>(want, tailLeft_);
+        tailLeft_ -= n;
+        std::memset(scratch_.data(), 0, size_t(n * chans) * sizeof(float));
+        consumed_ -= n;  // silence, not the song's frames
+      }
+    }
     if (n == 0) {
       if (!feed_->ring.eof()) {
         stalled.store(true, std::memory_order_relaxed);
@@ -166,16 +177,24 @@ bool Channel::render(float* out, int count, bool floatDsp, int64_t outputFrame) 
   level.store(toLevel(peakL) | (toLevel(peakR) << 16), std::memory_order_relaxed);
 
   const int mixed = int(std::min<int64_t>(count, fifoFrames_));
+  const int latency = dspLatency.load(std::memory_order_relaxed);
   if (mixed > 0 && firstOutputFrame.load(std::memory_order_relaxed) < 0 &&
-      (!feed_ || feed_->ring.startFrame() == 0))
-    firstOutputFrame.store(outputFrame, std::memory_order_release);
+      (!feed_ || feed_->ring.startFrame() == 0) && outputFrame >= 0) {
+    // The song's first frame comes out of the chain `latency` frames after the first one mixed.
+    firstLatency.store(latency, std::memory_order_relaxed);
+    firstOutputFrame.store(outputFrame + int64_t(double(latency) * ratio),
+                           std::memory_order_release);
+  }
   mix(out, mixed);
 
   // Position as heard: what was read, less what still waits in the fifo and the resampler.
   double pending = double(fifoFrames_);
   if (feed_ && feed_->resampler) pending += feed_->resampler->delayOutFrames();
   const int64_t base = feed_ ? feed_->ring.startFrame() : 0;
-  int64_t pos = base + consumed_ - int64_t(pending / ratio);
+  // The chain still holds `latency` frames of the song, fewer once the silence after the song
+  // brings them out.
+  const int64_t held = tailLeft_ >= 0 ? std::min<int64_t>(tailLeft_, latency) : latency;
+  int64_t pos = base + consumed_ - int64_t(pending / ratio) - held;
   pos = std::max<int64_t>(pos, base);
   const int64_t length = lengthFrames.load(std::memory_order_relaxed);
   if (loop && length > 0) pos %= length;

@@ -110,6 +110,11 @@ class Channel {
   std::atomic<float> liveVolume{1.0f};
   std::atomic<float> livePan{0.0f};
   SpscQueue<AttrCommand, 64> commands;
+  // Frames (at the channel's rate) by which its chain's effects delay it: what is heard is that
+  // much behind what was read. Set with every change of the chain.
+  std::atomic<int> dspLatency{0};
+  // The latency when the first frame was mixed (firstOutputFrame counts it).
+  std::atomic<int> firstLatency{0};
   // The song bus the channel is mixed into (then the bus renders it, not the engine's mix).
   std::atomic<SongBus*> bus{nullptr};
 
@@ -140,6 +145,8 @@ class Channel {
   Feed* feed_ = nullptr;
   int64_t consumed_ = 0;        // frames read from the current feed
   bool inputEnded_ = false;     // the feed's last frame went into the resampler
+  // After the feed's last frame, the silence that brings out what the chain still delays.
+  int64_t tailLeft_ = -1;       // -1: not begun
   std::vector<float> scratch_;  // kChunkFrames native frames
   std::vector<int16_t> s16_;    // same, for 16-bit DSP callbacks
   std::vector<float> fifo_;     // device-rate frames ready to mix

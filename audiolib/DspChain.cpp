@@ -46,6 +46,12 @@ bool DspChain::addEffect(int type, std::unique_ptr<Effect> effect, int priority)
   return true;
 }
 
+int DspChain::latencyFrames() const {
+  int frames = 0;
+  for (const auto& [type, effect] : effects_) frames += effect->latencyFrames();
+  return frames;
+}
+
 bool DspChain::removeEffect(int type) {
   auto it = std::find_if(effects_.begin(), effects_.end(),
                          [&](const auto& p) { return p.first == type; });

@@ -44,6 +44,8 @@ class DspChain {
   // Frees snapshots and detached effects that the mixing thread no longer uses.
   void collectGarbage();
   bool empty() const { return entries_.empty(); }
+  // Frames by which the chain's effects delay what passes through them.
+  int latencyFrames() const;
 
   // Mixing thread: picks up the newest snapshot (no lock) and runs it over the frames.
   // `floatSamples` false hands DSP callbacks 16-bit samples, converted through `s16scratch`.

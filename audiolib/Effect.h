@@ -22,6 +22,8 @@ class Effect {
   virtual bool getParameters(void* record) const = 0;
   // Processes `count` interleaved frames in place. No lock, no allocation, no I/O.
   virtual void process(float* frames, size_t count) = 0;
+  // Frames by which the effect delays what passes through it (window thread).
+  virtual int latencyFrames() const { return 0; }
 };
 
 // The table of effect types: a new instance of `type`, or nullptr for an unknown type.

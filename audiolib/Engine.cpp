@@ -507,8 +507,10 @@ bool streamFrameHeardNs(DWORD handle, int64_t frame, int64_t* ns) {
   if (first < 0) return false;
   double tempo = 1.0;
   if (SongBus* b = c->bus.load(); b && b->stretching()) tempo = std::max(0.01f, b->tempo());
+  // A chain whose latency changed since the first frame (the remover switched) moves the song.
+  const int moved = c->dspLatency.load() - c->firstLatency.load();
   const int64_t at =
-      first + int64_t(double(frame) * e.rate / std::max(1, int(c->rate)) / tempo);
+      first + int64_t(double(frame + moved) * e.rate / std::max(1, int(c->rate)) / tempo);
   return e.output->frameHeardNs(at, ns);
 }
 

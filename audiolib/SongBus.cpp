@@ -160,9 +160,16 @@ void SongBus::render(float* out, int count, bool floatDsp, int64_t outputFrame, 
 
   started_ = true;
   // The listener hears the song's first frame now, when the stretcher started with it.
-  for (Channel* c : m)
-    if (c && c->feedStart() == 0 && c->firstOutputFrame.load(std::memory_order_relaxed) < 0)
-      c->firstOutputFrame.store(outputFrame, std::memory_order_release);
+  // (Effects that delay a stream delay its first frame too, by their latency at this tempo.)
+  for (Channel* c : m) {
+    if (c && c->feedStart() == 0 && c->firstOutputFrame.load(std::memory_order_relaxed) < 0) {
+      const int latency = c->dspLatency.load(std::memory_order_relaxed);
+      c->firstLatency.store(latency, std::memory_order_relaxed);
+      c->firstOutputFrame.store(
+          outputFrame + std::llround(double(latency) * deviceRate_ / c->rate / tempo),
+          std::memory_order_release);
+    }
+  }
   // What the listener hears is behind what the members consumed by what the stretcher and
   // the bus still hold.
   const double pending = stretcher->pendingInputFrames() + double(fifoFrames_) * tempo;

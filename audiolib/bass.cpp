@@ -838,6 +838,7 @@ BOOL BASS_FX_DSP_Set(DWORD handle, int type, int priority) {
     if (!fx) return fxFail(BASS_ERROR_ILLTYPE, FALSE);
     fx->prepare(c->rate, c->chans);
     if (!c->chain.addEffect(type, std::move(fx), priority)) return fxFail(BASS_ERROR_NOCHAN, FALSE);
+    c->dspLatency.store(c->chain.latencyFrames());
     tFxError = BASS_OK;
     return TRUE;
   });
@@ -848,6 +849,7 @@ BOOL BASS_FX_DSP_Remove(DWORD handle, int type) {
   Channel* c = fxChannel(call, handle);
   if (!c) return FALSE;
   if (!c->chain.removeEffect(type)) return fxFail(BASS_ERROR_NOTAVAIL, FALSE);
+  c->dspLatency.store(c->chain.latencyFrames());
   tFxError = BASS_OK;
   return TRUE;
 }
@@ -860,8 +862,17 @@ BOOL BASS_FX_DSP_SetParameters(DWORD handle, int type, const void* params) {
   audiolib::Effect* fx = c->chain.findEffect(type);
   if (!fx) return fxFail(BASS_ERROR_NOTAVAIL, FALSE);
   if (!fx->setParameters(params)) return fxFail(BASS_ERROR_ILLPARAM, FALSE);
+  c->dspLatency.store(c->chain.latencyFrames());
   tFxError = BASS_OK;
   return TRUE;
+}
+
+int BASS_FX_GetLatency(DWORD handle) {
+  Call call;
+  Channel* c = fxChannel(call, handle);
+  if (!c) return -1;
+  tFxError = BASS_OK;
+  return c->dspLatency.load();
 }
 
 BOOL BASS_FX_DSP_GetParameters(DWORD handle, int type, void* params) {

@@ -81,6 +81,11 @@ constexpr int BASS_DEVICE_DEFAULT = 1;
 constexpr int kFxChannelGain = 4;  // {left, right}: linear gains of the stream's two channels
 constexpr int kFxPeakingEq = 5;    // EqBand: one band of a peaking equaliser per band index
 constexpr int kFxCompressor = 11;  // {10, 10, 10, gain dB, release ms}: make-up gain + limiter
+// This system's own: the remover that keeps the band (centre extraction in the frequency
+// domain, stereo streams only; it delays the stream by its window) and a plain delay, which
+// keeps a stream in step with one that went through it.
+constexpr int kFxCentreRemover = 20;  // FxCentreRemover
+constexpr int kFxDelay = 21;          // FxDelay
 
 struct FxChannelGain {
   float left;
@@ -116,6 +121,18 @@ constexpr DWORD BASS_CTYPE_STREAM = 0x10000;
 constexpr DWORD BASS_CTYPE_STREAM_WAV = 0x10001;  // any PCM file read by libsndfile
 constexpr DWORD BASS_CTYPE_STREAM_MP3 = 0x10005;
 constexpr DWORD BASS_CTYPE_MUSIC = 0x20000;
+
+// kFxCentreRemover: `voice` 0..1 of the song as it was blended back, `width` 0..1 how close to
+// the centre a sound must be to go.
+struct FxCentreRemover {
+  float voice;
+  float width;
+};
+// kFxDelay: the delay in frames, 0 .. kMaxDelayFrames.
+struct FxDelay {
+  int frames;
+};
+constexpr int kMaxDelayFrames = 16384;
 
 // ---- callbacks ---------------------------------------------------------------------------
 // A DSP callback changes `length` bytes of samples at `buffer` in place, on the mixing thread.
@@ -207,6 +224,8 @@ BOOL BASS_FX_DSP_Set(DWORD handle, int type, int priority);
 BOOL BASS_FX_DSP_Remove(DWORD handle, int type);
 BOOL BASS_FX_DSP_SetParameters(DWORD handle, int type, const void* params);
 BOOL BASS_FX_DSP_GetParameters(DWORD handle, int type, void* params);
+// Frames (at the channel's rate) by which the channel's effects delay it; -1 on failure.
+int BASS_FX_GetLatency(DWORD handle);
 
 // ---- the CD add-on (audiolib/CdDrive.cpp) ------------------------------------------------
 // Drives are the machine's CD drives followed by the CD images (.cue, .toc) named in the

@@ -84,7 +84,7 @@ void AudioPlayer::Chkrem_Click() {
     default_();
     return;
   }
-  removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, &guideVoice(), 0);
+  attachRemover();
   equalizzatore();
   equal1();
   BASS_FX_DSP_Set(mainStream, kFxCompressor, 1);
@@ -102,7 +102,7 @@ void AudioPlayer::default_() {
   controls_.setValue(Ctl::Slider3, 10);
   controls_.setValue(Ctl::vcompr, 10);
   BASS_FX_DSP_Remove(boostStream, kFxPeakingEq);
-  BASS_ChannelRemoveDSP(mainStream, removerDsp);
+  detachRemover();
   BASS_FX_DSP_Remove(mainStream, kFxPeakingEq);
   BASS_FX_DSP_Remove(mainStream, kFxCompressor);
 }
@@ -185,6 +185,35 @@ void AudioPlayer::SliderBalance_Change() {
   BASS_ChannelSetAttributes(boostStream, -1, -1, controls_.value(Ctl::SliderBalance));
 }
 
+void AudioPlayer::attachRemover() {
+  if (method_ == RemoverMethod::Side) {
+    removerDsp = BASS_ChannelSetDSP(mainStream, &VocalRemoverProc, &guideVoice(), 0);
+    return;
+  }
+  BASS_FX_DSP_Set(mainStream, kFxCentreRemover, 0);
+  const FxCentreRemover centre{guideVoice().load(), 0.5f};
+  BASS_FX_DSP_SetParameters(mainStream, kFxCentreRemover, &centre);
+  // The bass path waits as long as the remover delays the song, so the two stay in step.
+  const FxDelay delay{std::max(0, BASS_FX_GetLatency(mainStream))};
+  if (delay.frames > 0 && BASS_FX_DSP_Set(boostStream, kFxDelay, 0))
+    BASS_FX_DSP_SetParameters(boostStream, kFxDelay, &delay);
+}
+
+void AudioPlayer::detachRemover() {
+  BASS_ChannelRemoveDSP(mainStream, removerDsp);
+  BASS_FX_DSP_Remove(mainStream, kFxCentreRemover);
+  BASS_FX_DSP_Remove(boostStream, kFxDelay);
+}
+
+void AudioPlayer::setRemoverMethod(RemoverMethod method) {
+  if (method == method_) return;
+  const bool on = mainStream && controls_.value(Ctl::Chkrem) == 1 &&
+                  BASS_ChannelIsActive(mainStream) != BASS_ACTIVE_STOPPED;
+  if (on) detachRemover();
+  method_ = method;
+  if (on) attachRemover();
+}
+
 std::atomic<float>& guideVoice() {
   static std::atomic<float> share{0};
   return share;
@@ -213,6 +242,12 @@ void AudioPlayer::applyKeyTempo() {
 void AudioPlayer::setVoice(int percent) {
   voicePercent_ = std::clamp(percent, 0, 100);
   guideVoice().store(float(voicePercent_) / 100.0f, std::memory_order_relaxed);
+  // The centre remover takes the share as a parameter of its own.
+  FxCentreRemover centre{};
+  if (BASS_FX_DSP_GetParameters(mainStream, kFxCentreRemover, &centre)) {
+    centre.voice = guideVoice().load();
+    BASS_FX_DSP_SetParameters(mainStream, kFxCentreRemover, &centre);
+  }
 }
 
 void AudioPlayer::setSongGain(float dB, bool ramp) {

@@ -53,8 +53,14 @@ class AudioPlayer {
   // The same before the song restarts as backing track of a recording.
   void freeForRestart();
 
-  // The remover.
+  // The remover. Its method: the side signal ((R - L) / 2 on both channels, exact, no delay) or
+  // centre extraction (keeps the band in stereo; it delays the song by its window, and the bass
+  // path is delayed with it).
+  enum class RemoverMethod { Side, Centre };
   void Chkrem_Click();
+  // Takes effect at once when the remover is on.
+  void setRemoverMethod(RemoverMethod method);
+  RemoverMethod removerMethod() const { return method_; }
   void default_();  // switches the remover off (the window's procedure "default")
 
   // The effect chain.
@@ -91,6 +97,8 @@ class AudioPlayer {
   void applyBand(HSTREAM stream, int band, int position);
 
   void applyKeyTempo();
+  void attachRemover();
+  void detachRemover();
 
   PlayerControls& controls_;
   MessageSink& messages_;
@@ -98,7 +106,7 @@ class AudioPlayer {
   int tempo_ = 100;
   int voicePercent_ = 0;
   float gainDb_ = 0;
+  RemoverMethod method_ = RemoverMethod::Side;
 };
-
 
 }  // namespace player

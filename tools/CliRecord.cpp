@@ -133,6 +133,8 @@ void applySongMoves(const RenderOptions& o, player::AudioPlayer& p) {
   p.setSongKey(o.key);
   p.setSongTempo(o.tempo);
   p.setVoice(o.voice);
+  p.setRemoverMethod(o.centreRemover ? player::AudioPlayer::RemoverMethod::Centre
+                                     : player::AudioPlayer::RemoverMethod::Side);
 }
 
 int recordCommand(const std::vector<std::string>& argsIn) {

@@ -15,7 +15,7 @@ int recordCommand(const std::vector<std::string>& args);
 int karaokeCommand(const std::vector<std::string>& args);
 // Applies the player options as a user would move the controls after pressing play.
 void applyUserMoves(const RenderOptions& o, player::ControlPanel& panel);
-// Key, tempo and guide voice onto the player, before its song is played.
+// Key, tempo, guide voice and the remover's method onto the player, before its song is played.
 void applySongMoves(const RenderOptions& o, player::AudioPlayer& p);
 
 extern const char* const kRecordUsage;

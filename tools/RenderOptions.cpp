@@ -12,6 +12,7 @@ const char* const kRenderUsage =
     "usage: orivelR-cli render SONG OUT.wav [options]\n"
     "       orivelR-cli render SONG --play [options]\n"
     "  --remover               check \"Vocal Remover\" (with its accompanying settings)\n"
+    "  --remover-method M      side (the side signal, the default) or centre (centre extraction)\n"
     "  --vseq P0,...,P7        main equaliser sliders, 0..19 (10 = 0 dB, 0 = +10 dB)\n"
     "  --veq1 P0,...,P7        \"Peaking Equalizer\" scroll bars, 0..19\n"
     "  --slider3 P             \"BassBooster\" slider, 0..10 (level (10 - P) / 10)\n"
@@ -128,6 +129,13 @@ std::optional<RenderOptions> parseRenderOptions(const std::vector<std::string>& 
       const bool key = a == "--key", tempo = a == "--tempo";
       if (!intOpt(&n, key ? -6 : tempo ? 50 : 0, key ? 6 : tempo ? 150 : 100)) return std::nullopt;
       (key ? o.key : tempo ? o.tempo : o.voice) = *n;
+    } else if (a == "--remover-method") {
+      if (!next(&v)) return std::nullopt;
+      if (v != "side" && v != "centre") {
+        *error = "--remover-method is side or centre, not \"" + v + "\"";
+        return std::nullopt;
+      }
+      o.centreRemover = v == "centre";
     } else if (a == "--loudness") {
       if (!next(&v)) return std::nullopt;
       if (v != "on" && v != "off") {

@@ -12,6 +12,7 @@ struct RenderOptions {
   std::string song;
   std::string out;  // empty with --play
   bool remover = false;
+  bool centreRemover = false;  // --remover-method centre
   std::optional<std::array<int, 8>> vseq;
   std::optional<std::array<int, 8>> veq1;
   std::optional<int> slider3;

@@ -2,6 +2,7 @@
 // two streams and effect chain and writes what the speakers would get, or plays it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -87,9 +88,9 @@ int render(const cli::RenderOptions& o) {
   // The window measures a song while it plays and moves to the gain as it learns it; a file
   // is rendered with the gain of the whole song from its first frame.
   if (o.loudness)
-    p.setSongGain(player::SongLoudness::measureGainDb(o.song, player::SongLoudness::userCacheDir(),
-                                                      {}),
-                  false);
+    p.setSongGain(
+        player::SongLoudness::measureGainDb(o.song, player::SongLoudness::userCacheDir(), {}),
+        false);
   if (!p.playSong(o.song)) {
     BASS_Free();
     return 2;
@@ -119,6 +120,18 @@ int render(const cli::RenderOptions& o) {
   std::vector<float> block(2 * 1024);
   int64_t written = 0;
   bool ok = true;
+  // Effects that delay the song (the centre remover) delay it in the mix: the file starts with
+  // the song's first frame all the same, and the silence after the song brings its end out.
+  BASS_CHANNELINFO info{};
+  int64_t skip = 0;
+  if (BASS_ChannelGetInfo(p.mainStream, &info) && info.freq > 0)
+    skip = int64_t(std::llround(double(std::max(0, BASS_FX_GetLatency(p.mainStream))) * kRate /
+                                info.freq * 100.0 / o.tempo));
+  while (skip > 0 && anyActive(p)) {
+    const int64_t n = std::min<int64_t>(1024, skip);
+    BASS_MixGetData(block.data(), DWORD(n * 2 * sizeof(float)));
+    skip -= n;
+  }
   while ((limit < 0 || written < limit) && !cli::interrupted()) {
     const int64_t n = limit < 0 ? 1024 : std::min<int64_t>(1024, limit - written);
     const bool wasActive = anyActive(p);

@@ -4,8 +4,10 @@
 
 #include "Effect.h"
 #include "bass.h"
+#include "effects/CentreRemover.h"
 #include "effects/ChannelGain.h"
 #include "effects/Compressor.h"
+#include "effects/Delay.h"
 #include "effects/PeakingEq.h"
 
 namespace audiolib {
@@ -26,6 +28,8 @@ constexpr std::array kTable{
     Row{kFxChannelGain, &make<ChannelGain>},
     Row{kFxPeakingEq, &make<PeakingEq>},
     Row{kFxCompressor, &make<Compressor>},
+    Row{kFxCentreRemover, &make<CentreRemover>},
+    Row{kFxDelay, &make<Delay>},
 };
 
 }  // namespace

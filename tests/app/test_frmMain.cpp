@@ -297,8 +297,8 @@ TEST_F(Window, PlayStopAndExit) {
 
 // The song's key and tempo move from their boxes and from the keyboard while it plays (the
 // bus then stretches it), go back with Reset and when a new song is chosen; the guide voice
-// is for the remover; the loudness option is kept for the next run.
-TEST_F(Window, KeyTempoVoiceAndLoudnessControls) {
+// is for the remover; the remover's method and the loudness option are kept for the next run.
+TEST_F(Window, KeyTempoVoiceRemoverAndLoudnessControls) {
   accept();
   choose(stereoSong());
   w->Cmdplw_Click();
@@ -329,6 +329,11 @@ TEST_F(Window, KeyTempoVoiceAndLoudnessControls) {
   EXPECT_TRUE(w->sliderVoice->isEnabled());
   w->sliderVoice->setValue(30);
   EXPECT_EQ(w->player->voice(), 30);
+
+  // The remover's method, kept for the next run.
+  w->actRemoverCentre->trigger();
+  EXPECT_EQ(w->player->removerMethod(), player::AudioPlayer::RemoverMethod::Centre);
+  EXPECT_EQ(QSettings().value("options/remover").toString(), "centre");
 
   EXPECT_TRUE(w->actSameLoudness->isChecked());
   w->actSameLoudness->trigger();

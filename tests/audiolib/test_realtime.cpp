@@ -162,6 +162,13 @@ TEST(RealTime, MixingThreadNeitherAllocatesNorLocks) {
     ASSERT_TRUE(BASS_FX_DSP_Set(h, kFxChannelGain, 0));
     ASSERT_TRUE(BASS_FX_DSP_SetParameters(h, kFxChannelGain, &half));
   }
+  // The remover that keeps the band on the song, the bass path delayed to stay in step.
+  const FxCentreRemover centre{0.3f, 0.5f};
+  const FxDelay delay{2048};
+  ASSERT_TRUE(BASS_FX_DSP_Set(main, kFxCentreRemover, 0));
+  ASSERT_TRUE(BASS_FX_DSP_SetParameters(main, kFxCentreRemover, &centre));
+  ASSERT_TRUE(BASS_FX_DSP_Set(bass, kFxDelay, 0));
+  ASSERT_TRUE(BASS_FX_DSP_SetParameters(bass, kFxDelay, &delay));
   // The song's two streams on a bus, moved in key and tempo: its stretcher is built here.
   const HBUS bus = BASS_BusCreate();
   ASSERT_TRUE(BASS_BusAddChannel(bus, main) && BASS_BusAddChannel(bus, bass));

@@ -138,6 +138,49 @@ TEST(RenderVoice, GuideVoiceCrossfadesFromTheRemoverToTheSong) {
   }
 }
 
+// Centre extraction takes the centred voice and keeps the band in stereo: a part on one side
+// stays there at its level, the bass below the low cut stays, and the file is aligned with the
+// song (a click on the left at each second lands on its frame) and as long as it.
+TEST(RenderCentre, CentreExtractionKeepsTheBandInStereoAndTheSongInPlace) {
+  TempDir dir;
+  const int64_t frames = 4 * kRate;
+  testaudio::writeWav(dir / "song.wav",
+                      testaudio::makeAudio(kRate, 2, frames,
+                                           [](int64_t f, int c) {
+                                             const float click =
+                                                 (c == 0 && f >= kRate && f % kRate < 8) ? 0.5f
+                                                                                         : 0.0f;
+                                             return testaudio::sine(440, 0.25, f, kRate) +
+                                                    testaudio::sine(70, 0.2, f, kRate) +
+                                                    (c ? testaudio::sine(1500, 0.15, f, kRate)
+                                                       : testaudio::sine(1000, 0.15, f, kRate)) +
+                                                    click;
+                                           }),
+                      testaudio::Format::F32);
+  const std::string remover =
+      " --loudness off --remover --vseq 10,10,10,10,10,10,10,10 --vcompr 10 --slider3 10";
+  const Audio a =
+      render(dir / "song.wav", dir / "centre.wav", remover + " --remover-method centre");
+  ASSERT_EQ(a.frames(), frames);
+  const int64_t from = kRate + kRate / 4, n = kRate / 2;
+  const auto level = [&](int c, double hz) { return testaudio::toneAmplitude(a, c, hz, from, n); };
+  EXPECT_LT(20 * std::log10(level(0, 440) / 0.25), -40.0);
+  EXPECT_LT(20 * std::log10(level(1, 440) / 0.25), -40.0);
+  EXPECT_NEAR(20 * std::log10(level(0, 1000) / 0.15), 0.0, 1.0);
+  EXPECT_NEAR(20 * std::log10(level(1, 1500) / 0.15), 0.0, 1.0);
+  EXPECT_LT(level(1, 1000), 0.01);  // the left part stays on the left
+  EXPECT_NEAR(20 * std::log10(level(0, 70) / 0.2), 0.0, 1.0);
+  for (int64_t second = 1; second < 4; ++second) {
+    int64_t onset = second * kRate - 100;
+    while (onset < second * kRate + 100 && std::fabs(a.at(onset, 0)) < 0.45f) ++onset;
+    EXPECT_NEAR(double(onset), double(second * kRate), 2.0) << "click " << second;
+  }
+  // The side signal is what it always was: the centre, bass included, gone and one signal.
+  const Audio side = render(dir / "song.wav", dir / "side.wav", remover);
+  EXPECT_LT(testaudio::toneAmplitude(side, 0, 70, from, n), 0.001);
+  EXPECT_NEAR(testaudio::toneAmplitude(side, 1, 1000, from, n), 0.075, 0.003);
+}
+
 // The integrated loudness ffmpeg's ebur128 filter measures.
 double lufs(const std::filesystem::path& file) {
   std::string out;
