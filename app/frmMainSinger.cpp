@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QStandardPaths>
+#include <QToolButton>
 #include <filesystem>
 
 #include "KarLyrics.h"
@@ -78,7 +79,9 @@ bool frmMain::singerSongChosen(const QString& path) {
       app::services().messages->show(
           app::kStyleExclamation, kMessageTitle,
           QString("Cannot open %1: %2").arg(path, QString::fromStdString(error)));
+      // Nothing is chosen: there is no song left to play.
       CMDialog1.FileName.clear();
+      Cmdplw->setEnabled(false);
       singerScreen->setSong(nullptr);
       singerPicture->stop();
       return false;
