@@ -114,6 +114,8 @@ QString qtFilter(const QString& filter) {
   // Both kinds of song at once come first, so that the folder shows every song it holds.
   patterns.sort(Qt::CaseInsensitive);
   if (patterns == QStringList{"*.mp3", "*.wav"}) out.prepend("Songs (*.wav *.mp3)");
+  if (patterns == QStringList{"*.cdg", "*.mp3", "*.wav", "*.zip"})
+    out.prepend("Songs (*.wav *.mp3 *.zip *.cdg)");
   if (patterns == QStringList{"*.kar", "*.mid"}) out.prepend("MIDI and karaoke (*.mid *.kar)");
   return out.join(";;");
 }

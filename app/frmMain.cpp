@@ -204,6 +204,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   connectMidiHandlers();
   connectMeterHandlers();
   connectRecorderHandlers();
+  singerSetup();
   initialised_ = Form_Initialize();
 }
 
@@ -358,9 +359,13 @@ void frmMain::menuwave_Click() {
   CMDialog1.FileName.clear();
   app::clearPicture(Picture3);
   const auto chosen = app::services().files->openFile(
-      this, {"Open", "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3", ".mpl"});
+      this, {"Open",
+             "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"
+             "|Karaoke MP3+G (*.zip *.cdg)|*.zip;*.cdg",
+             ".mpl"});
   if (!chosen) return;  // cancelled: nothing changes
   CMDialog1.FileName = *chosen;
+  if (!singerSongChosen(CMDialog1.FileName)) return;  // an MP3+G package gives its MP3
   session.audioSongChosen();
   songChosen(CMDialog1.FileName);
   Cmdplw->setEnabled(true);

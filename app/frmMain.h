@@ -28,6 +28,10 @@ class VRMixer;
 namespace player {
 class SongLoudness;
 }
+namespace app {
+class SingerScreen;
+class SingerPicture;
+}  // namespace app
 class NeedlePicture;
 class QAction;
 class QCheckBox;
@@ -280,6 +284,19 @@ class frmMain : public QMainWindow {
   void closeCdWindow();
   long mp3BitRate = 128000;
   bool encoding = false;  // an MP3 save of the take runs
+
+  // ---- the singer's screen, and the words and pictures of every song (frmMainSinger.cpp)
+  QAction* actSingerScreen = nullptr;           // Options > Singer Screen, F2
+  app::SingerScreen* singerScreen = nullptr;    // a window of its own, owned by this one
+  app::SingerPicture* singerPicture = nullptr;  // an audio song's words or CD+G in Picture3
+  void singerSetup();
+  void actSingerScreen_Click();
+  // The words or picture of the audio song chosen; an MP3+G package puts its MP3 in
+  // CMDialog1.FileName. False (after the message box) when the package cannot be opened.
+  bool singerSongChosen(const QString& path);
+  void singerMidiOpened();  // the karaoke MIDI file's words, at its opening
+  // Opens `song` as its menu item would (audio, MP3+G or MIDI), the dialog answered with it.
+  void openFromCommandLine(const QString& song);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

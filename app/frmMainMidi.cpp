@@ -106,6 +106,7 @@ void frmMain::OpenMusic() {
   // A new song plays in its own key: the key shown is the key heard.
   lblInfo[0]->setText(QString::number(midiPlayer->keyHeard()));
   readfile();
+  singerMidiOpened();
   vslidertempo->setValue(64);
   vscroll1->setValue(0);
   loudness->songOpened(midiPlayer->fileName());

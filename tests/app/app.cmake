@@ -17,6 +17,7 @@ function(orivelr_window_test name source)
 endfunction()
 orivelr_window_test(test_frmMain app/test_frmMain.cpp)
 orivelr_window_test(test_frmMain_midi app/test_frmMain_midi.cpp)
+orivelr_window_test(test_singer_screen app/test_singer_screen.cpp)
 orivelr_window_test(test_window_sound app/test_window_sound.cpp REAL_SOUND)
 
 # The programs as a desktop and a terminal end them.

@@ -207,7 +207,9 @@ TEST_F(Window, ChoosingASongPreparesANewTake) {
   const QString song = stereoSong();
   choose(song);
   ASSERT_EQ(s.files.requests.size(), 3u);
-  EXPECT_EQ(s.files.requests[2].filter, "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3");
+  EXPECT_EQ(s.files.requests[2].filter,
+            "Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"
+            "|Karaoke MP3+G (*.zip *.cdg)|*.zip;*.cdg");
   EXPECT_EQ(s.files.requests[2].defaultSuffix, ".mpl");
   EXPECT_TRUE(w->Cmdplw->isEnabled());
   EXPECT_FALSE(w->cmdstw->isEnabled());

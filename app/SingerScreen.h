@@ -1,0 +1,127 @@
+// The singer's screen: a window of its own, full screen on the screen the user picks, showing
+// the song's words lit as they are sung (or its CD+G picture) at the song's heard position.
+// Also the painting it shares with the main window's karaoke picture, which shows an audio
+// song's LRC words or CD+G picture the same way.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "CdgDecoder.h"
+#include "SingerPresenter.h"
+#include "SongClock.h"
+#include "TimedLyrics.h"
+
+class QLabel;
+class QPainter;
+
+namespace app {
+
+// What a song shows: its timed words, or its CD+G stream (the picture wins when there is one).
+struct SingerSong {
+  karaoke::TimedLyrics lyrics;
+  std::vector<uint8_t> cdg;
+  bool showsSomething() const { return !lyrics.empty() || !cdg.empty(); }
+};
+
+inline const QColor kSingerBackground(0, 0, 0);
+inline const QColor kSingerLit(0, 220, 255);      // what has been sung
+inline const QColor kSingerUnlit(255, 255, 255);  // what is still to sing, and the next line
+inline const QColor kSingerTitle(255, 200, 0);    // the title, the count-in, the time left
+
+// Paints `frame` of `lyrics` into `area`: the current line with its syllables lit by their
+// fractions, the next line under it, the title and artist before the first line, the count-in
+// and the time left; the type scaled to the area.
+void paintSingerFrame(QPainter& p, const QRect& area, const karaoke::TimedLyrics& lyrics,
+                      const karaoke::SingerFrame& frame);
+
+// Paints a CD+G picture (kCdgWidth x kCdgHeight) scaled into `area` with its aspect kept, the
+// border colour around it.
+void paintCdgPicture(QPainter& p, const QRect& area, const QImage& picture, QColor border);
+
+// One view of a song: the frame and the CD+G picture at a song time, and their painting.
+class SingerView {
+ public:
+  void setSong(std::shared_ptr<const SingerSong> song);
+  bool showsSomething() const { return song_ && song_->showsSomething(); }
+  // Moves the view to song time `songMs` of a song `lengthMs` long.
+  void moveTo(double songMs, double lengthMs);
+  void paint(QPainter& p, const QRect& area) const;
+  const karaoke::SingerFrame& frame() const { return frame_; }
+  const QImage& cdgPicture() const { return cdgPicture_; }
+
+ private:
+  std::shared_ptr<const SingerSong> song_;
+  karaoke::SingerFrame frame_;
+  std::unique_ptr<karaoke::CdgDecoder> cdg_;
+  QImage cdgPicture_;
+  QColor border_ = kSingerBackground;
+};
+
+class SingerScreen : public QWidget {
+  Q_OBJECT
+ public:
+  explicit SingerScreen(QWidget* parent = nullptr);
+
+  void setSong(std::shared_ptr<const SingerSong> song);
+  void setClock(SongClock clock) { clock_ = std::move(clock); }
+  const SingerView& view() const { return view_; }
+
+  // The screen it shows on, as an index into QGuiApplication::screens(): the one remembered,
+  // else the second when there is one, else the first.
+  static int preferredScreen();
+  int screenIndex() const { return screenIndex_; }
+  void chooseScreen(int index);  // moves there and remembers the choice
+  void toggleFullScreen();
+
+  static constexpr int kFrameMs = 16;
+
+ signals:
+  void shownChanged(bool shown);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void tick();
+  void placeOnScreen();
+
+  SingerView view_;
+  SongClock clock_;
+  QTimer timer_;
+  int screenIndex_ = 0;
+};
+
+// The main window's karaoke picture showing an audio song's LRC words or CD+G picture from its
+// own timer, while `active` says the song is still the one chosen.
+class SingerPicture : public QObject {
+  Q_OBJECT
+ public:
+  SingerPicture(QLabel* picture, QObject* parent);
+  void setSong(std::shared_ptr<const SingerSong> song, SongClock clock,
+               std::function<bool()> active);
+  void stop();
+  const SingerView& view() const { return view_; }
+  void tick();
+
+  static constexpr int kFrameMs = 33;
+
+ private:
+  QLabel* picture_;
+  SingerView view_;
+  SongClock clock_;
+  std::function<bool()> active_;
+  QTimer timer_;
+};
+
+}  // namespace app
