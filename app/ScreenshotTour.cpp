@@ -14,6 +14,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "Services.h"
+#include "SingerScreen.h"
 #include "WorkFolder.h"
 #include "formp3.h"
 #include "frmDemo.h"
@@ -141,7 +142,13 @@ bool startScreenshotTour(Form2& warning) {
       w->Cmd_Play->click();
       QTimer::singleShot(3000, w, [w, dir] {
         save(w, dir, "frmMain-karaoke");
-        recordTake(w, dir);
+        // The singer's screen of the same song, then the take.
+        w->actSingerScreen->trigger();
+        QTimer::singleShot(700, w, [w, dir] {
+          save(w->singerScreen, dir, "SingerScreen");
+          w->actSingerScreen->trigger();
+          recordTake(w, dir);
+        });
       });
     });
   });
