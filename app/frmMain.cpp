@@ -433,6 +433,7 @@ void frmMain::Cmdplw_Click() {
     session.cdTrackTaken();
     closeCdWindow();
     CMDialog1.FileName = app::workFile("TRACK.WAV");
+    singerSongChosen(CMDialog1.FileName);  // a ripped track has no words of its own
     songChosen(CMDialog1.FileName);
   }
   session.songPlayed();
