@@ -156,8 +156,9 @@ TEST_F(SingerWindow, ScreenShowsTheFrameOfTheClockTime) {
   ASSERT_TRUE(w->mnutil->actions().contains(w->actSingerScreen));
   EXPECT_EQ(w->actSingerScreen->shortcut(), QKeySequence(Qt::Key_F2));
   for (QAction* a : w->findChildren<QAction*>()) {
-    if (a != w->actSingerScreen)
+    if (a != w->actSingerScreen) {
       EXPECT_NE(a->shortcut(), QKeySequence(Qt::Key_F2)) << a->text().toStdString();
+    }
   }
   w->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(w));
