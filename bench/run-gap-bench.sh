@@ -3,14 +3,14 @@
 # vocal remover keeps, as a sine on both channels) with each player, records the monitor of the
 # private server's sink around it and counts the gaps in the recording with gap_count. The
 # players: the command line player with the remover (and again with the key two semitones up
-# at 90 % tempo), the main window with the remover
+# at 90 % tempo, and with the centre-extraction remover), the main window with the remover
 # (bench_window_play, off screen) and paplay as the reference that must show none.
 #
 #   bench/run-gap-bench.sh --runs 3 --seconds 6        a quick look, idle machine
 #   bench/run-gap-bench.sh --runs 20 --seconds 30 --load   the full measurement, with
 #                                                       stress-ng --cpu 2 running throughout
 #
-# Options: --runs N (default 5), --seconds S (default 6), --load, --only cli|clikey|window|paplay.
+# Options: --runs N (default 5), --seconds S (default 6), --load, --only cli|clikey|clicentre|window|paplay.
 # Prints one line per run and a summary per player, and writes them to bench/out/gap-bench.txt;
 # --keep keeps every recording (bench/out/gap-rec/). Build first (gap_count, bench_window_play
 # and orivelR-cli); $BUILD_DIR names the build folder (default build).
@@ -23,7 +23,7 @@ load=false
 only=
 keep=false
 usage() {
-  echo "usage: $0 [--runs N] [--seconds S] [--load] [--only cli|clikey|window|paplay] [--keep]" >&2
+  echo "usage: $0 [--runs N] [--seconds S] [--load] [--only cli|clikey|clicentre|window|paplay] [--keep]" >&2
   exit 2
 }
 while (($#)); do
@@ -37,15 +37,15 @@ while (($#)); do
   esac
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ && "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
-case "$only" in '' | cli | clikey | window | paplay) ;; *) usage ;; esac
-players=(cli clikey window paplay)
+case "$only" in '' | cli | clikey | clicentre | window | paplay) ;; *) usage ;; esac
+players=(cli clikey clicentre window paplay)
 [[ -n "$only" ]] && players=("$only")
 
 build=${BUILD_DIR:-build}
 need=("$build/bench/gap_count")
 for p in "${players[@]}"; do
   case "$p" in
-    cli | clikey) need+=("$build/tools/orivelR-cli") ;;
+    cli | clikey | clicentre) need+=("$build/tools/orivelR-cli") ;;
     window) need+=("$build/bench/bench_window_play") ;;
   esac
 done
@@ -106,6 +106,8 @@ player_command() {
     cli) command=("$build/tools/orivelR-cli" render "$tone" --play --remover) ;;
     # The same with the song's key and tempo moved: the stretcher on the mixing thread.
     clikey) command=("$build/tools/orivelR-cli" render "$tone" --play --remover --key 2 --tempo 90) ;;
+    # And with the remover that keeps the band (the tone is all side: it stays).
+    clicentre) command=("$build/tools/orivelR-cli" render "$tone" --play --remover --remover-method centre) ;;
     window) command=(env QT_QPA_PLATFORM=offscreen "$build/bench/bench_window_play" "$tone" --remover) ;;
     paplay) command=(paplay "$tone") ;;
   esac
