@@ -11,3 +11,7 @@ add_dependencies(test_recorder_sound orivelR-cli)
 gtest_discover_tests(test_recorder_sound PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
 
 orivelr_window_test(test_recorder_window recorder/test_recorder_window.cpp REAL_SOUND)
+
+add_executable(test_latency_probe ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_latency_probe.cpp)
+target_link_libraries(test_latency_probe PRIVATE recorder testsupport GTest::gtest_main)
+gtest_discover_tests(test_latency_probe PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
