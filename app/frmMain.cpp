@@ -205,6 +205,7 @@ frmMain::frmMain() : ui_(std::make_unique<Ui::frmMain>()) {
   connectMeterHandlers();
   connectRecorderHandlers();
   singerSetup();
+  latencySetup();
   initialised_ = Form_Initialize();
 }
 

@@ -285,6 +285,13 @@ class frmMain : public QMainWindow {
   long mp3BitRate = 128000;
   bool encoding = false;  // an MP3 save of the take runs
 
+  // ---- Options > Measure Latency, and the round trip it keeps (frmMainLatency.cpp)
+  QAction* actMeasureLatency = nullptr;
+  void latencySetup();
+  void actMeasureLatency_Click();
+  // The measured round trip beyond the server's figures (0 when never measured), in ns.
+  static int64_t roundTripNs();
+
   // ---- the singer's screen, and the words and pictures of every song (frmMainSinger.cpp)
   QAction* actSingerScreen = nullptr;           // Options > Singer Screen, F2
   app::SingerScreen* singerScreen = nullptr;    // a window of its own, owned by this one

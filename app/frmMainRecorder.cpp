@@ -189,6 +189,13 @@ void frmMain::cmdrec_Click() {
       if (perf) hooks.songStartNs = [perf](int64_t* ns) { return perf->songStartHeardNs(ns); };
     }
   }
+  // The singer is heard the measured round trip after the server's figures say.
+  if (hooks.songStartNs && roundTripNs() != 0)
+    hooks.songStartNs = [heard = hooks.songStartNs, extra = roundTripNs()](int64_t* ns) {
+      if (!heard(ns)) return false;
+      *ns += extra;
+      return true;
+    };
   session.takeStarted();
   followSession();
   Timer2.start();
