@@ -15,3 +15,8 @@ orivelr_window_test(test_recorder_window recorder/test_recorder_window.cpp REAL_
 add_executable(test_latency_probe ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_latency_probe.cpp)
 target_link_libraries(test_latency_probe PRIVATE recorder testsupport GTest::gtest_main)
 gtest_discover_tests(test_latency_probe PROPERTIES LABELS sound RESOURCE_LOCK sound_server)
+
+add_executable(test_take_score ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_take_score.cpp)
+target_include_directories(test_take_score PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/singing)
+target_link_libraries(test_take_score PRIVATE recorder testsupport GTest::gtest_main)
+gtest_discover_tests(test_take_score)
