@@ -258,9 +258,30 @@ void SingerScreen::tick() {
   update();
 }
 
+QString scoreText(int total) {
+  auto grouped = [](int v) {
+    return v >= 1000 ? QString("%1 %2").arg(v / 1000).arg(v % 1000, 3, 10, QChar('0'))
+                     : QString::number(v);
+  };
+  return QString("Punteggio: %1 / %2").arg(grouped(total), grouped(10000));
+}
+
+void SingerScreen::setScore(std::optional<int> total) {
+  score_ = total;
+  update();
+}
+
 void SingerScreen::paintEvent(QPaintEvent*) {
   QPainter p(this);
   view_.paint(p, rect());
+  if (score_) {
+    QFont f = font();
+    f.setPixelSize(std::max(12, height() / 20));
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(rect().adjusted(0, 0, -height() / 40, -height() / 40),
+               Qt::AlignRight | Qt::AlignBottom, scoreText(*score_));
+  }
 }
 
 void SingerScreen::keyPressEvent(QKeyEvent* event) {

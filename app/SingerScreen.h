@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "CdgDecoder.h"
@@ -40,6 +41,9 @@ inline const QColor kSingerTitle(255, 200, 0);    // the title, the count-in, th
 // and the time left; the type scaled to the area.
 void paintSingerFrame(QPainter& p, const QRect& area, const karaoke::TimedLyrics& lyrics,
                       const karaoke::SingerFrame& frame);
+
+// A take's score as the singer's screen and the main window show it: "Punteggio: 8 750 / 10 000".
+QString scoreText(int total);
 
 // Paints a CD+G picture (kCdgWidth x kCdgHeight) scaled into `area` with its aspect kept, the
 // border colour around it.
@@ -72,6 +76,9 @@ class SingerScreen : public QWidget {
   void setSong(std::shared_ptr<const SingerSong> song);
   void setClock(SongClock clock) { clock_ = std::move(clock); }
   const SingerView& view() const { return view_; }
+  // The last take's score out of 10 000, shown in a corner; none shown for nullopt.
+  void setScore(std::optional<int> total);
+  std::optional<int> score() const { return score_; }
 
   // The screen it shows on, as an index into QGuiApplication::screens(): the one remembered,
   // else the second when there is one, else the first.
@@ -98,6 +105,7 @@ class SingerScreen : public QWidget {
 
   SingerView view_;
   SongClock clock_;
+  std::optional<int> score_;
   QTimer timer_;
   int screenIndex_ = 0;
 };
@@ -120,6 +128,7 @@ class SingerPicture : public QObject {
   QLabel* picture_;
   SingerView view_;
   SongClock clock_;
+  std::optional<int> score_;
   std::function<bool()> active_;
   QTimer timer_;
 };

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "AudioPlayer.h"
 #include "MidiPlayer.h"
@@ -298,6 +299,9 @@ class frmMain : public QMainWindow {
   app::SingerPicture* singerPicture = nullptr;  // an audio song's words or CD+G in Picture3
   void singerSetup();
   void actSingerScreen_Click();
+  QLabel* lblScore = nullptr;           // the last take's score over its MIDI song, beside lblTime
+  void scoreTake(const QString& take);  // scores it and shows the score
+  void showTakeScore(std::optional<int> total);
   // The words or picture of the audio song chosen; an MP3+G package puts its MP3 in
   // CMDialog1.FileName. False (after the message box) when the package cannot be opened.
   bool singerSongChosen(const QString& path);

@@ -196,6 +196,8 @@ void frmMain::cmdrec_Click() {
       *ns += extra;
       return true;
     };
+  const bool overMidiSong = !freeRecording && !audioSong && midiPlayer && midiPlayer->hasSong();
+  showTakeScore(std::nullopt);
   session.takeStarted();
   followSession();
   Timer2.start();
@@ -252,6 +254,7 @@ void frmMain::cmdrec_Click() {
     MnuOpenSong->setEnabled(true);
     mnew->setEnabled(true);
   }
+  if (haveTake && overMidiSong) scoreTake(take);
   if (haveTake) app::services().messages->show(0, "ORIVEL", "Fatto!");
   player->default_();
   Meff->setEnabled(false);

@@ -15,6 +15,7 @@
 #include "LrcParser.h"
 #include "SingerScreen.h"
 #include "SongPackage.h"
+#include "TakeScore.h"
 #include "frmMain.h"
 
 Q_LOGGING_CATEGORY(lcSinger, "orivelR.singer")
@@ -151,4 +152,25 @@ void frmMain::openFromCommandLine(const QString& song) {
   else
     menuwave_Click();
   app::services().files = dialog;
+}
+
+void frmMain::scoreTake(const QString& take) {
+  std::string why;
+  const singing::SongMoves moves{midiPlayer->keyHeard(), 1.0};
+  const auto score =
+      recorder::scoreTakeFile(midiPlayer->songBytes, take.toStdString(), moves, &why);
+  if (!score) qCWarning(lcSinger) << "the take has no score:" << QString::fromStdString(why);
+  showTakeScore(score ? std::optional<int>(score->total) : std::nullopt);
+}
+
+void frmMain::showTakeScore(std::optional<int> total) {
+  if (!lblScore) {
+    lblScore = new QLabel(lblTime->parentWidget());
+    lblScore->setObjectName("lblScore");
+    lblScore->move(lblTime->x(), lblTime->y() + lblTime->height());
+  }
+  lblScore->setText(total ? app::scoreText(*total) : QString());
+  lblScore->adjustSize();
+  lblScore->setVisible(total.has_value());
+  singerScreen->setScore(total);
 }

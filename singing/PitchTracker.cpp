@@ -238,7 +238,7 @@ PitchTracker::PitchTracker(int rate, PitchMethod method, size_t capacity)
 
 PitchTracker::~PitchTracker() = default;
 
-void PitchTracker::emit(int64_t sample, float hz, float confidence) {
+void PitchTracker::record(int64_t sample, float hz, float confidence) {
   if (count_ == queue_.size()) {
     ++dropped_;
     return;
@@ -248,7 +248,7 @@ void PitchTracker::emit(int64_t sample, float hz, float confidence) {
 }
 
 void PitchTracker::push(const float* samples, int n) {
-  auto sink = [this](int64_t s, float hz, float c) { emit(s, hz, c); };
+  auto sink = [this](int64_t s, float hz, float c) { record(s, hz, c); };
   if (yin_)
     yin_->push(samples, n, sink);
   else

@@ -53,7 +53,7 @@ class PitchTracker {
  private:
   struct Yin;
   struct Aubio;
-  void emit(int64_t sample, float hz, float confidence);
+  void record(int64_t sample, float hz, float confidence);
 
   int rate_;
   PitchMethod method_;

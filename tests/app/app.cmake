@@ -20,6 +20,7 @@ orivelr_window_test(test_frmMain_midi app/test_frmMain_midi.cpp)
 orivelr_window_test(test_singer_screen app/test_singer_screen.cpp)
 orivelr_window_test(test_window_sound app/test_window_sound.cpp REAL_SOUND)
 orivelr_window_test(test_latency_window app/test_latency_window.cpp REAL_SOUND)
+orivelr_window_test(test_take_score_window app/test_take_score_window.cpp)
 
 # The programs as a desktop and a terminal end them.
 add_executable(test_signals ${CMAKE_CURRENT_SOURCE_DIR}/app/test_signals.cpp)
