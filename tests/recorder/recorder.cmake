@@ -20,3 +20,7 @@ add_executable(test_take_score ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_take_sc
 target_include_directories(test_take_score PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/singing)
 target_link_libraries(test_take_score PRIVATE recorder testsupport GTest::gtest_main)
 gtest_discover_tests(test_take_score)
+
+add_executable(test_live_pitch ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_live_pitch.cpp)
+target_link_libraries(test_live_pitch PRIVATE recorder GTest::gtest_main)
+gtest_discover_tests(test_live_pitch)
