@@ -378,6 +378,9 @@ void WavePlayer::finishTake() {
 
 // On the writer's thread. False when the disk refused: the take stops there.
 bool WavePlayer::takeAppend(const uint8_t* data, size_t n) {
+  if (LivePitch* live = wavePlayerHooks().livePitch; live && format_.bits == 16)
+    live->feed(reinterpret_cast<const int16_t*>(data), n / size_t(format_.bytesPerFrame()),
+               format_.channels);
   // A WAV file counts its audio in 32 bits.
   constexpr int64_t kMaxDataBytes = 0xFFFFFFFFll - 36;
   const int64_t fb = format_.bytesPerFrame();

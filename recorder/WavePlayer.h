@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Capture.h"
+#include "LivePitch.h"
 #include "WaveErrors.h"
 
 namespace recorder {
@@ -43,6 +44,10 @@ struct WavePlayerHooks {
   std::function<bool(int64_t* ns)> songStartNs;
   // Where a new recording streams while it records; no take file when empty.
   std::string takeFile;
+  // Fed with a 16-bit take as it is written, from its first frame: an estimate's sample k is
+  // the take's frame k, which the song's start lines up with (so k / rate is song time as
+  // heard). Null for none; it must outlive the take.
+  LivePitch* livePitch = nullptr;
 };
 WavePlayerHooks& wavePlayerHooks();
 

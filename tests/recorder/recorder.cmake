@@ -22,5 +22,5 @@ target_link_libraries(test_take_score PRIVATE recorder testsupport GTest::gtest_
 gtest_discover_tests(test_take_score)
 
 add_executable(test_live_pitch ${CMAKE_CURRENT_SOURCE_DIR}/recorder/test_live_pitch.cpp)
-target_link_libraries(test_live_pitch PRIVATE recorder GTest::gtest_main)
-gtest_discover_tests(test_live_pitch)
+target_link_libraries(test_live_pitch PRIVATE recorder testsupport GTest::gtest_main)
+gtest_discover_tests(test_live_pitch PROPERTIES LABELS sound RESOURCE_LOCK sound_server)

@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "LivePitch.h"
+#include "MicFeed.h"
+#include "SoundServer.h"
+#include "TestAudio.h"
+#include "WavePlayer.h"
 
 namespace {
 
@@ -58,5 +62,49 @@ TEST_P(LivePitchFeed, EstimatesFollowTheFramesFed) {
 INSTANTIATE_TEST_SUITE_P(Feeds, LivePitchFeed,
                          ::testing::Values(FeedCase{44100, 1, 220}, FeedCase{48000, 2, 440},
                                            FeedCase{22050, 1, 330}));
+
+// A take recorded through the sound server's virtual microphone, a 440 Hz voice on it, feeds
+// the worker: estimates arrive while it records, on the take's own 10 ms grid, at the voice's
+// pitch. The take is stopped once forty voiced estimates came (or after ten seconds).
+TEST(LivePitchTake, TakeFeedsTheWorkerWhileItRecords) {
+  REQUIRE_SOUND_SERVER();
+  testaudio::run(
+      "pactl set-sink-volume mic_feed 100%; pactl set-source-volume @DEFAULT_SOURCE@ 100%");
+  testaudio::TempDir dir;
+  constexpr int kRate = 22050;
+  recorder::LivePitch live(kRate);
+  auto& hooks = recorder::wavePlayerHooks();
+  const recorder::WavePlayerHooks saved = hooks;
+  hooks = {};
+  hooks.takeFile = (dir / "take.wav").string();
+  hooks.livePitch = &live;
+  std::vector<singing::PitchPoint> got;
+  size_t voiced = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  hooks.doEvents = [&] {
+    singing::PitchPoint block[16];
+    for (size_t n; (n = live.read(block)) > 0;)
+      for (size_t i = 0; i < n; ++i) {
+        got.push_back(block[i]);
+        if (std::fabs(1200 * std::log2(std::max(block[i].hz, 1.0f) / 440.0)) < 10) ++voiced;
+      }
+    if (voiced >= 40 || std::chrono::steady_clock::now() > deadline) recorder::stopRequested = true;
+    std::this_thread::yield();
+  };
+  {
+    testaudio::MicFeed voice(440, 0.4f);
+    recorder::WavePlayer wp;
+    wp.setChannels(1);
+    wp.setSamplerate(kRate);
+    wp.setBitsPerSample(16);
+    recorder::stopRequested = false;
+    wp.Record();
+    wp.StopRecording();
+  }
+  hooks = saved;
+  EXPECT_GE(voiced, 40u);
+  for (size_t k = 0; k < got.size(); ++k)
+    ASSERT_EQ(got[k].sample, std::llround(double(k) * kRate / 100)) << k;
+}
 
 }  // namespace
