@@ -132,6 +132,8 @@ void frmMain::actSameLoudness_Click() {
   loudness->setEnabled(actSameLoudness->isChecked());
   QSettings().setValue(kLoudnessSetting, actSameLoudness->isChecked());
   applySongGain(true);
+  // Switched on, the song is measured now: its gain follows as it is learnt.
+  if (!loudness->settled()) tmrLoudness.start();
 }
 
 // The gain of the song now known: at once before it is heard, gently while it plays (the

@@ -13,9 +13,20 @@ SongLoudness::SongLoudness(std::string cacheDir, std::string soundFont)
 
 SongLoudness::~SongLoudness() = default;
 
+void SongLoudness::setEnabled(bool on) {
+  enabled_ = on;
+  if (on && opened_ && !scanned_) {
+    scanner_->scan(path_);
+    scanned_ = true;
+  }
+}
+
 void SongLoudness::songOpened(const std::string& path) {
   opened_ = true;
-  scanner_->scan(path);
+  path_ = path;
+  scanned_ = enabled_;
+  // While the option is off nothing is measured: the worker would only take the player's time.
+  if (enabled_) scanner_->scan(path);
 }
 
 float SongLoudness::gainDb() const {
@@ -25,7 +36,7 @@ float SongLoudness::gainDb() const {
 }
 
 bool SongLoudness::settled() const {
-  return !enabled_ || !opened_ || scanner_->finished();
+  return !enabled_ || !opened_ || (scanned_ && scanner_->finished());
 }
 
 std::string SongLoudness::userCacheDir() {

@@ -20,7 +20,8 @@ class SongLoudness {
   SongLoudness(std::string cacheDir, std::string soundFont);
   ~SongLoudness();
 
-  void setEnabled(bool on) { enabled_ = on; }
+  // Songs are measured only while the option is on: switched on, the song opened is measured.
+  void setEnabled(bool on);
   bool enabled() const { return enabled_; }
   // A song was opened: its measurement starts, or its loudness is known from before.
   void songOpened(const std::string& path);
@@ -43,6 +44,8 @@ class SongLoudness {
   std::unique_ptr<audiolib::LoudnessScanner> scanner_;
   bool enabled_ = true;
   bool opened_ = false;
+  std::string path_;  // the song opened
+  bool scanned_ = false;
 };
 
 }  // namespace player
