@@ -30,11 +30,19 @@ constexpr double kArtistBaseline = 0.29;
 constexpr double kCountInCentre = 0.37;
 constexpr double kLineBaseline = 0.58;
 constexpr double kWidthUsed = 0.92;
+// With a melody the lane takes the bottom of the area, the words the rest.
+constexpr double kLaneShare = 0.30;
 
 QFont fontOfPixels(int pixels) {
   QFont f = lyricFont(12);
   f.setPixelSize(std::max(1, pixels));
   return f;
+}
+
+// A score with its thousands spaced: "8 750".
+QString groupedScore(int v) {
+  return v >= 1000 ? QString("%1 %2").arg(v / 1000).arg(v % 1000, 3, 10, QChar('0'))
+                   : QString::number(v);
 }
 
 QString timeLeftText(double ms) {
@@ -161,6 +169,34 @@ void paintCdgPicture(QPainter& p, const QRect& area, const QImage& picture, QCol
   p.restore();
 }
 
+void paintPitchLane(QPainter& p, const QRect& area, const karaoke::LaneFrame& lane) {
+  p.fillRect(area, kLaneBackground);
+  const double keys = lane.highKey - lane.lowKey;
+  if (keys <= 0 || area.isEmpty()) return;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing);
+  const double rowH = area.height() / keys;
+  const auto xAt = [&](double x) { return area.left() + x * area.width(); };
+  const auto yAt = [&](double key) { return area.bottom() - (key - lane.lowKey) * rowH; };
+  // A faint rule at every C.
+  p.setPen(QPen(kLaneNote.darker(160), 1));
+  for (int k = int(std::ceil(lane.lowKey)); k <= int(lane.highKey); ++k)
+    if (k % 12 == 0) p.drawLine(QPointF(area.left(), yAt(k)), QPointF(area.right(), yAt(k)));
+  p.setPen(Qt::NoPen);
+  for (const karaoke::LaneBar& b : lane.bars) {
+    p.setBrush(b.now ? kSingerLit : kLaneNote);
+    p.drawRoundedRect(QRectF(QPointF(xAt(b.x0), yAt(b.key + 0.5)), QPointF(xAt(b.x1), yAt(b.key - 0.5))),
+                      rowH / 3, rowH / 3);
+  }
+  p.setPen(QPen(kSingerTitle, std::max(1.0, area.width() / 400.0)));
+  p.drawLine(QPointF(xAt(lane.nowX), area.top()), QPointF(xAt(lane.nowX), area.bottom()));
+  p.setPen(Qt::NoPen);
+  p.setBrush(kLaneVoice);
+  const double r = std::clamp(rowH / 3, 1.5, 6.0);
+  for (const karaoke::LaneDot& d : lane.sung) p.drawEllipse(QPointF(xAt(d.x), yAt(d.key)), r, r);
+  p.restore();
+}
+
 // ---- SingerView -------------------------------------------------------------------------
 
 void SingerView::setSong(std::shared_ptr<const SingerSong> song) {
@@ -172,9 +208,18 @@ void SingerView::setSong(std::shared_ptr<const SingerSong> song) {
   if (song_ && !song_->cdg.empty()) cdg_ = std::make_unique<karaoke::CdgDecoder>(song_->cdg);
 }
 
-void SingerView::moveTo(double songMs, double lengthMs) {
+void SingerView::setSinging(std::shared_ptr<const singing::LiveSinging> singing) {
+  singing_ = std::move(singing);
+}
+
+void SingerView::moveTo(double songMs, double lengthMs, int key) {
   static const karaoke::TimedLyrics kNone;
   frame_ = karaoke::presentAt(song_ ? song_->lyrics : kNone, songMs, lengthMs);
+  lane_ = {};
+  if (hasLane()) {
+    static const std::vector<singing::SungPoint> kNoneSung;
+    lane_ = karaoke::laneAt(*song_->melody, key, singing_ ? singing_->sung() : kNoneSung, songMs);
+  }
   if (!cdg_) return;
   const size_t packet = karaoke::CdgDecoder::packetAt(std::max(0.0, songMs) / 1000);
   const size_t before = cdg_->position();
@@ -190,12 +235,18 @@ void SingerView::moveTo(double songMs, double lengthMs) {
 }
 
 void SingerView::paint(QPainter& p, const QRect& area) const {
+  QRect top = area;
+  if (hasLane()) {
+    const int laneH = int(area.height() * kLaneShare);
+    top.setBottom(area.bottom() - laneH);
+    paintPitchLane(p, QRect(area.left(), top.bottom() + 1, area.width(), laneH), lane_);
+  }
   if (cdg_) {
-    paintCdgPicture(p, area, cdgPicture_, border_);
+    paintCdgPicture(p, top, cdgPicture_, border_);
     return;
   }
   static const karaoke::TimedLyrics kNone;
-  paintSingerFrame(p, area, song_ ? song_->lyrics : kNone, frame_);
+  paintSingerFrame(p, top, song_ ? song_->lyrics : kNone, frame_);
 }
 
 // ---- SingerScreen -----------------------------------------------------------------------
@@ -209,6 +260,12 @@ SingerScreen::SingerScreen(QWidget* parent) : QWidget(parent, Qt::Window) {
   timer_.setInterval(kFrameMs);
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &SingerScreen::tick);
+  lineScoreTimer_.setSingleShot(true);
+  lineScoreTimer_.setInterval(kLineScoreMs);
+  connect(&lineScoreTimer_, &QTimer::timeout, this, [this] {
+    lineScore_.reset();
+    update();
+  });
   screenIndex_ = preferredScreen();
 }
 
@@ -253,17 +310,24 @@ void SingerScreen::toggleFullScreen() {
     showFullScreen();
 }
 
+void SingerScreen::setSinging(std::shared_ptr<const singing::LiveSinging> singing) {
+  view_.setSinging(std::move(singing));
+}
+
+void SingerScreen::showLineScore(int score) {
+  lineScore_ = score;
+  lineScoreTimer_.start();
+  update();
+  emit lineScoreShown(score);
+}
+
 void SingerScreen::tick() {
-  view_.moveTo(clock_.position(), clock_.length());
+  view_.moveTo(clock_.position(), clock_.length(), clock_.key());
   update();
 }
 
 QString scoreText(int total) {
-  auto grouped = [](int v) {
-    return v >= 1000 ? QString("%1 %2").arg(v / 1000).arg(v % 1000, 3, 10, QChar('0'))
-                     : QString::number(v);
-  };
-  return QString("Punteggio: %1 / %2").arg(grouped(total), grouped(10000));
+  return QString("Punteggio: %1 / %2").arg(groupedScore(total), groupedScore(10000));
 }
 
 void SingerScreen::setScore(std::optional<int> total) {
@@ -281,6 +345,17 @@ void SingerScreen::paintEvent(QPaintEvent*) {
     p.setPen(Qt::white);
     p.drawText(rect().adjusted(0, 0, -height() / 40, -height() / 40),
                Qt::AlignRight | Qt::AlignBottom, scoreText(*score_));
+  }
+  if (lineScore_) {
+    // Over the top of the lane, while the next line starts above it.
+    QFont f = font();
+    f.setPixelSize(std::max(12, height() / 16));
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(kSingerTitle);
+    const int laneTop = height() - int(height() * kLaneShare);
+    p.drawText(QRect(0, laneTop - height() / 10, width(), height() / 10), Qt::AlignCenter,
+               groupedScore(*lineScore_));
   }
 }
 

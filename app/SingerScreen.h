@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "CdgDecoder.h"
+#include "LiveSinging.h"
+#include "Melody.h"
+#include "PitchLane.h"
 #include "SingerPresenter.h"
 #include "SongClock.h"
 #include "TimedLyrics.h"
@@ -24,10 +27,12 @@ class QPainter;
 
 namespace app {
 
-// What a song shows: its timed words, or its CD+G stream (the picture wins when there is one).
+// What a song shows: its timed words, or its CD+G stream (the picture wins when there is one),
+// and the pitch lane of its melody when it has one.
 struct SingerSong {
   karaoke::TimedLyrics lyrics;
   std::vector<uint8_t> cdg;
+  std::optional<singing::Melody> melody;  // in the song's own time
   bool showsSomething() const { return !lyrics.empty() || !cdg.empty(); }
 };
 
@@ -42,6 +47,14 @@ inline const QColor kSingerTitle(255, 200, 0);    // the title, the count-in, th
 void paintSingerFrame(QPainter& p, const QRect& area, const karaoke::TimedLyrics& lyrics,
                       const karaoke::SingerFrame& frame);
 
+inline const QColor kLaneBackground(24, 24, 32);
+inline const QColor kLaneNote(90, 90, 110);   // a note to come or gone by
+inline const QColor kLaneVoice(255, 120, 40);  // the singer's pitch
+
+// Paints the pitch lane `lane` into `area`: one row a semitone, the bars, the now line and the
+// singer's pitch over them.
+void paintPitchLane(QPainter& p, const QRect& area, const karaoke::LaneFrame& lane);
+
 // A take's score as the singer's screen and the main window show it: "Punteggio: 8 750 / 10 000".
 QString scoreText(int total);
 
@@ -54,15 +67,23 @@ class SingerView {
  public:
   void setSong(std::shared_ptr<const SingerSong> song);
   bool showsSomething() const { return song_ && song_->showsSomething(); }
-  // Moves the view to song time `songMs` of a song `lengthMs` long.
-  void moveTo(double songMs, double lengthMs);
+  // The take being sung, whose pitch the lane draws; null for none.
+  void setSinging(std::shared_ptr<const singing::LiveSinging> singing);
+  // Moves the view to song time `songMs` of a song `lengthMs` long, played `key` semitones away.
+  void moveTo(double songMs, double lengthMs, int key = 0);
+  // The words (or picture) in the top of `area`, the pitch lane under them when the song has a
+  // melody.
   void paint(QPainter& p, const QRect& area) const;
   const karaoke::SingerFrame& frame() const { return frame_; }
+  bool hasLane() const { return song_ && song_->melody; }
+  const karaoke::LaneFrame& lane() const { return lane_; }
   const QImage& cdgPicture() const { return cdgPicture_; }
 
  private:
   std::shared_ptr<const SingerSong> song_;
+  std::shared_ptr<const singing::LiveSinging> singing_;
   karaoke::SingerFrame frame_;
+  karaoke::LaneFrame lane_;
   std::unique_ptr<karaoke::CdgDecoder> cdg_;
   QImage cdgPicture_;
   QColor border_ = kSingerBackground;
@@ -79,6 +100,11 @@ class SingerScreen : public QWidget {
   // The last take's score out of 10 000, shown in a corner; none shown for nullopt.
   void setScore(std::optional<int> total);
   std::optional<int> score() const { return score_; }
+  void setSinging(std::shared_ptr<const singing::LiveSinging> singing);
+  // A line's score, shown for kLineScoreMs after its line was sung.
+  void showLineScore(int score);
+  std::optional<int> lineScore() const { return lineScore_; }
+  static constexpr int kLineScoreMs = 2500;
 
   // The screen it shows on, as an index into QGuiApplication::screens(): the one remembered,
   // else the second when there is one, else the first.
@@ -91,6 +117,7 @@ class SingerScreen : public QWidget {
 
  signals:
   void shownChanged(bool shown);
+  void lineScoreShown(int score);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -106,7 +133,9 @@ class SingerScreen : public QWidget {
   SingerView view_;
   SongClock clock_;
   std::optional<int> score_;
+  std::optional<int> lineScore_;
   QTimer timer_;
+  QTimer lineScoreTimer_;
   int screenIndex_ = 0;
 };
 

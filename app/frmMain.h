@@ -16,6 +16,7 @@
 #include "Patches.h"
 #include "Services.h"
 #include "Session.h"
+#include "Score.h"
 #include "WavePlayer.h"
 
 class LumoCtl;
@@ -33,6 +34,10 @@ namespace app {
 class SingerScreen;
 class SingerPicture;
 }  // namespace app
+namespace singing {
+class LiveSinging;
+struct Melody;
+}  // namespace singing
 class NeedlePicture;
 class QAction;
 class QCheckBox;
@@ -305,7 +310,20 @@ class frmMain : public QMainWindow {
   // The words or picture of the audio song chosen; an MP3+G package puts its MP3 in
   // CMDialog1.FileName. False (after the message box) when the package cannot be opened.
   bool singerSongChosen(const QString& path);
-  void singerMidiOpened();  // the karaoke MIDI file's words, at its opening
+  void singerMidiOpened();  // the karaoke MIDI file's words and melody, at its opening
+  // The singer's pitch while a take records over a MIDI song with a melody: tracked live from
+  // what the take's writer reads, drawn on the pitch lanes (the singer's screen and a small one
+  // at the foot of Picture3), each line scored once sung. Started before the take, stopped
+  // after it; the take's score is then that of its file.
+  std::shared_ptr<const singing::Melody> midiMelody;  // of the MIDI song open, null for none
+  std::unique_ptr<recorder::LivePitch> livePitch;
+  std::shared_ptr<singing::LiveSinging> liveSinging;
+  singing::SongMoves takeMoves;  // the song's key and tempo when the take started
+  QTimer singingTimer;
+  QLabel* lblLane = nullptr;
+  void singingStart();
+  void singingTick();
+  void singingStop();
   // Opens `song` as its menu item would (audio, MP3+G or MIDI), the dialog answered with it.
   void openFromCommandLine(const QString& song);
 

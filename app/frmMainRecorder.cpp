@@ -198,6 +198,7 @@ void frmMain::cmdrec_Click() {
     };
   const bool overMidiSong = !freeRecording && !audioSong && midiPlayer && midiPlayer->hasSong();
   showTakeScore(std::nullopt);
+  if (overMidiSong) singingStart();
   session.takeStarted();
   followSession();
   Timer2.start();
@@ -222,6 +223,7 @@ void frmMain::cmdrec_Click() {
     wp.setBitsPerSample(f.bits);
     wp.Record();
     wp.StopRecording();
+    singingStop();
     haveTake = true;
     try {
       wp.SaveAs(take.toStdString());
@@ -244,6 +246,7 @@ void frmMain::cmdrec_Click() {
     app::services().messages->show(app::kStyleExclamation, "ORIVEL",
                                    QString::fromStdString(e.description));
     if (recordingTake) cmdstop_Click();
+    singingStop();
     // A take that stopped on a failed write keeps what reached the disk.
     haveTake = takeOnDisk();
     session.takeEnded(haveTake);

@@ -11,11 +11,17 @@
 #include <QToolButton>
 #include <filesystem>
 
+#include <QPainter>
+
 #include "KarLyrics.h"
+#include "LivePitch.h"
+#include "LiveSinging.h"
 #include "LrcParser.h"
+#include "Melody.h"
 #include "SingerScreen.h"
 #include "SongPackage.h"
 #include "TakeScore.h"
+#include "WaveSetup.h"
 #include "frmMain.h"
 
 Q_LOGGING_CATEGORY(lcSinger, "orivelR.singer")
@@ -23,6 +29,10 @@ Q_LOGGING_CATEGORY(lcSinger, "orivelR.singer")
 namespace {
 
 constexpr char kMessageTitle[] = "orivelR";
+// The lanes follow the voice at this step (the tracker gives an estimate every 10 ms).
+constexpr int kSingingTickMs = 20;
+// The small lane at the foot of the karaoke picture, in parts of its height.
+constexpr double kSmallLaneShare = 0.28;
 
 // The file dialog of one menu command answered with a file already known.
 class KnownFile final : public app::FileDialogService {
@@ -65,6 +75,9 @@ void frmMain::singerSetup() {
   singerScreen->addAction(actSingerScreen);
   connect(actSingerScreen, &QAction::triggered, this, &frmMain::actSingerScreen_Click);
   connect(singerScreen, &app::SingerScreen::shownChanged, actSingerScreen, &QAction::setChecked);
+  singingTimer.setInterval(kSingingTickMs);
+  singingTimer.setTimerType(Qt::PreciseTimer);
+  connect(&singingTimer, &QTimer::timeout, this, &frmMain::singingTick);
 }
 
 void frmMain::actSingerScreen_Click() {
@@ -109,7 +122,8 @@ bool frmMain::singerSongChosen(const QString& path) {
                          const HSTREAM s = player->mainStream;
                          const QWORD len = s ? BASS_StreamGetLength(s) : QWORD(-1);
                          return len == QWORD(-1) ? 0.0 : BASS_ChannelBytes2Seconds(s, len) * 1000;
-                       }};
+                       },
+                       [this] { return player->songKey(); }};
   singerScreen->setSong(song);
   singerScreen->setClock(clock);
   singerPicture->setSong(song, clock, [this] { return audioSong; });
@@ -121,6 +135,14 @@ void frmMain::singerMidiOpened() {
   song->lyrics = karaoke::karLyrics(midiPlayer->songBytes);
   if (song->lyrics.title.empty())
     song->lyrics.title = QFileInfo(CMDialog1.FileName).completeBaseName().toStdString();
+  std::string noMelody;
+  song->melody = singing::songMelody(midiPlayer->songBytes, &noMelody);
+  if (!song->melody)
+    qCInfo(lcSinger) << "no pitch lane or score:" << QString::fromStdString(noMelody);
+  midiMelody = song->melody ? std::make_shared<const singing::Melody>(*song->melody) : nullptr;
+  singingStop();
+  liveSinging.reset();
+  singerScreen->setSinging(nullptr);
   singerPicture->stop();
   singerScreen->setSong(song);
   // The sequencer's position as heard, in seconds of the file's own tempo map.
@@ -130,7 +152,8 @@ void frmMain::singerMidiOpened() {
                                              1000
                                        : 0.0;
                           },
-                          [this] { return midiPlayer->lengthSeconds() * 1000; }});
+                          [this] { return midiPlayer->lengthSeconds() * 1000; },
+                          [this] { return midiPlayer->keyHeard(); }});
 }
 
 void frmMain::openFromCommandLine(const QString& song) {
@@ -156,11 +179,60 @@ void frmMain::openFromCommandLine(const QString& song) {
 
 void frmMain::scoreTake(const QString& take) {
   std::string why;
-  const singing::SongMoves moves{midiPlayer->keyHeard(), 1.0};
   const auto score =
-      recorder::scoreTakeFile(midiPlayer->songBytes, take.toStdString(), moves, &why);
+      recorder::scoreTakeFile(midiPlayer->songBytes, take.toStdString(), takeMoves, &why);
   if (!score) qCWarning(lcSinger) << "the take has no score:" << QString::fromStdString(why);
   showTakeScore(score ? std::optional<int>(score->total) : std::nullopt);
+}
+
+void frmMain::singingStart() {
+  singingStop();
+  takeMoves = {midiPlayer->keyHeard(), midiPlayer->tempoHeard()};
+  const audiolib::CaptureFormat f = recorder::recordingFormat();
+  // The live tracker reads 16-bit takes; an 8-bit take is still scored from its file.
+  if (!midiMelody || f.bits != 16) return;
+  livePitch = std::make_unique<recorder::LivePitch>(f.rate);
+  liveSinging = std::make_shared<singing::LiveSinging>(
+      *midiMelody, midi::songLyrics(midiPlayer->songBytes, midi::findLyricSource(midiPlayer->songBytes)),
+      takeMoves, f.rate);
+  recorder::wavePlayerHooks().livePitch = livePitch.get();
+  singerScreen->setSinging(liveSinging);
+  if (!lblLane) {
+    lblLane = new QLabel(Picture3);
+    lblLane->setObjectName("lblLane");
+  }
+  const int h = int(Picture3->height() * kSmallLaneShare);
+  lblLane->setGeometry(0, Picture3->height() - h, Picture3->width(), h);
+  lblLane->show();
+  singingTimer.start();
+}
+
+void frmMain::singingTick() {
+  if (!livePitch || !liveSinging) return;
+  std::array<singing::PitchPoint, 128> points;
+  while (const size_t n = livePitch->read(points))
+    liveSinging->add(std::span(points.data(), n));
+  for (const singing::LineScore& line : liveSinging->linesOver())
+    if (line.score) singerScreen->showLineScore(*line.score);
+  // The small lane at the song's position as heard, like the singer's screen.
+  const double songMs = liveSinging->heardMs() * takeMoves.tempo;
+  const karaoke::LaneFrame lane =
+      karaoke::laneAt(*midiMelody, takeMoves.transpose, liveSinging->sung(), std::max(0.0, songMs));
+  QPixmap pixmap(lblLane->size());
+  QPainter p(&pixmap);
+  app::paintPitchLane(p, pixmap.rect(), lane);
+  p.end();
+  lblLane->setPixmap(pixmap);
+}
+
+void frmMain::singingStop() {
+  singingTimer.stop();
+  recorder::wavePlayerHooks().livePitch = nullptr;
+  if (livePitch) {
+    singingTick();  // what the worker gave before it stops
+    livePitch.reset();
+  }
+  if (lblLane) lblLane->hide();
 }
 
 void frmMain::showTakeScore(std::optional<int> total) {

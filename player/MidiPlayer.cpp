@@ -194,6 +194,11 @@ int MidiPlayer::keyHeard() const {
   return midiPerformance ? midiPerformance->GetTranspose(0) : 0;
 }
 
+double MidiPlayer::tempoHeard() const {
+  const float factor = midiPerformance ? midiPerformance->GetMasterTempo() : 0.f;
+  return factor > 0 ? factor : 1.0;
+}
+
 void MidiPlayer::setTempo(int slider) {
   if (midiPerformance) midiPerformance->SetMasterTempo(midi::tempoFactor(slider));
 }

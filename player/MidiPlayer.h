@@ -69,6 +69,8 @@ class MidiPlayer {
   bool transpose(int key);  // false (nothing sent) while no song plays
   // The key the sequencer plays in now, in semitones: what is heard, whatever a control shows.
   int keyHeard() const;
+  // The tempo it plays at, as a factor of the song's own (1.25 = a quarter faster).
+  double tempoHeard() const;
   void setTempo(int slider);
   void setLevel(int slider1);
   // A DLS or SoundFont bank for the next opening; false when the file is no bank.

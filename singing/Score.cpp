@@ -55,29 +55,39 @@ Melody moved(const Melody& melody, const SongMoves& moves) {
   return m;
 }
 
-TakeScore scoreTake(const Melody& melody, const midi::LyricTable& lyrics,
-                    std::span<const PitchPoint> pitch, int rate, const SongMoves& moves) {
-  TakeScore result;
-  // Each line starts with its first syllable that shows text.
-  std::map<int, double> lineStart;
+std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, double tempo) {
+  std::map<int, double> first;
   for (size_t i = 1; i < lyrics.lyricEvents.size(); ++i) {
     const midi::LyricEvent& e = lyrics.lyricEvents[i];
     if (!showsText(e.text)) continue;
-    const double start = (e.time - e.duration) / moves.tempo;
-    auto [it, fresh] = lineStart.try_emplace(e.line, start);
+    const double start = (e.time - e.duration) / tempo;
+    auto [it, fresh] = first.try_emplace(e.line, start);
     if (!fresh) it->second = std::min(it->second, start);
   }
-  std::vector<std::pair<double, int>> order;  // (start, line)
-  for (const auto& [line, start] : lineStart) order.emplace_back(start, line);
-  std::sort(order.begin(), order.end());
+  std::vector<LineStart> starts;
+  for (const auto& [line, start] : first) starts.push_back({start, line});
+  std::sort(starts.begin(), starts.end(),
+            [](const LineStart& a, const LineStart& b) { return a.ms < b.ms; });
+  return starts;
+}
+
+size_t lineOfNote(const std::vector<LineStart>& starts, double ms) {
+  const auto after = std::upper_bound(starts.begin(), starts.end(), ms,
+                                      [](double t, const LineStart& s) { return t < s.ms; });
+  return after == starts.begin() ? 0 : size_t(after - starts.begin()) - 1;
+}
+
+TakeScore scoreTake(const Melody& melody, const midi::LyricTable& lyrics,
+                    std::span<const PitchPoint> pitch, int rate, const SongMoves& moves) {
+  TakeScore result;
+  const std::vector<LineStart> order = lineStarts(lyrics, moves.tempo);
   std::vector<double> credit(order.size(), 0.0);
   std::vector<int> steps(order.size(), 0);
 
   double totalCredit = 0;
   const double stepSamples = rate / double(kStepsPerSecond);
   for (const MelodyNote& n : moved(melody, moves).notes) {
-    size_t line = 0;
-    while (line + 1 < order.size() && order[line + 1].first <= n.startMs) ++line;
+    const size_t line = lineOfNote(order, n.startMs);
     for (auto k = int64_t(std::ceil(n.startMs / kStepMs)); double(k) * kStepMs < n.endMs; ++k) {
       const double c = stepCredit(pitchAt(pitch, double(k) * stepSamples, stepSamples), n.key);
       totalCredit += c;
@@ -90,7 +100,7 @@ TakeScore scoreTake(const Melody& melody, const midi::LyricTable& lyrics,
   }
   auto outOfMax = [](double c, int n) { return int(std::lround(kMaxScore * c / n)); };
   for (size_t i = 0; i < order.size(); ++i) {
-    const int line = order[i].second;
+    const int line = order[i].line;
     LineScore s{line,
                 size_t(line) < lyrics.lyricLines.size() ? lyrics.lyricLines[size_t(line)] : "",
                 steps[i], std::nullopt};

@@ -50,6 +50,18 @@ struct TakeScore {
   int total = 0;  // 0..kMaxScore over all note steps
 };
 
+// A line that shows words: its start (ms as heard at the moves' tempo) and its index into the
+// table's lyricLines.
+struct LineStart {
+  double ms = 0;
+  int line = 0;
+};
+// The lines that show words, in time order; each starts with its first syllable showing text.
+std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, double tempo);
+// The index into `starts` of the line a note starting at `ms` belongs to: the line whose words
+// start last at or before it (notes before the first words belong to the first line).
+size_t lineOfNote(const std::vector<LineStart>& starts, double ms);
+
 // Scores `pitch` (a take's estimates, sorted by sample, at `rate`; the take's sample 0 is the
 // song's first heard frame) against the melody played with `moves`. A note belongs to the line
 // whose words start last at or before it (notes before the first words to the first line).

@@ -168,8 +168,8 @@ TEST_F(SingerWindow, ScreenShowsTheFrameOfTheClockTime) {
 
   double now = 0;
   w->singerScreen->setSong(
-      std::make_shared<app::SingerSong>(app::SingerSong{lyricsOf(kTwoLines), {}}));
-  w->singerScreen->setClock({[&] { return now; }, [] { return 20000.0; }});
+      std::make_shared<app::SingerSong>(app::SingerSong{lyricsOf(kTwoLines), {}, {}}));
+  w->singerScreen->setClock({[&] { return now; }, [] { return 20000.0; }, {}});
   struct Step {
     double ms;
     bool title;

@@ -10,6 +10,7 @@ target_compile_definitions(test_evening PRIVATE ORIVELR_TEST_REAL_SOUND ORIVELR_
 add_dependencies(test_evening orivelR-cli)
 foreach(evening Mp3SongWithTheRemoverAndTheEqualiserSungOverPlayedBackAndSavedAsWavAndMp3
                 KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved
+                KaraokeSongSungInTuneIsScoredLineByLineAndInTheEnd
                 CdTrackRippedHandedOverSungOverAndSavedAsMp3)
   add_test(NAME Evening.${evening}
            COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:test_evening>

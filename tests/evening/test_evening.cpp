@@ -1,13 +1,15 @@
 // A singer's evening, in the real window on a display (Xvfb) and through the real sound server:
 // an MP3 song with the remover and the equaliser, a voice sung over it into the virtual
 // microphone, the take played back and saved as WAV and MP3; a karaoke song transposed and
-// sped up with its lyrics running, recorded and saved; a track ripped from a CD image, handed
+// sped up with its lyrics running, recorded and saved; the same song sung in tune and scored;
+// a track ripped from a CD image, handed
 // to the main window, sung over and saved as MP3. Every saved file is checked by sox, ffprobe
 // and ffmpeg for its length, level and content.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -27,6 +30,7 @@
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
 #include "SmfWriter.h"
+#include "SingerScreen.h"
 #include "SoundServer.h"
 #include "TestAudio.h"
 #include "frmDemo.h"
@@ -286,6 +290,46 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
   const double a4 = 440, b4 = 493.88, songsEnd = seconds - 1;
   EXPECT_GT(highest(a4, 0.5, changedAt), 4 * highest(b4, 0.5, changedAt));
   EXPECT_GT(highest(b4, changedAt + 0.4, songsEnd), 4 * highest(a4, changedAt + 0.4, songsEnd));
+}
+
+// The singer sings the karaoke song's A4 into the microphone while it plays: the pitch lanes
+// follow the voice on the melody's row, each line is scored once sung, and the take's score,
+// from its file, is the live one.
+TEST_F(Evening, KaraokeSongSungInTuneIsScoredLineByLineAndInTheEnd) {
+  const fs::path song = writeKaraokeSong(home.path());
+  s.files.answers.push_back(QString::fromStdString(song.string()));
+  w->MnuOpenSong->trigger();
+  ASSERT_TRUE(w->cmdrec->isEnabled());
+  w->actSingerScreen->trigger();
+  testaudio::MicFeed voice(440, 0.3f);
+
+  std::vector<int> lineScores;
+  QObject::connect(w->singerScreen, &app::SingerScreen::lineScoreShown,
+                   [&](int score) { lineScores.push_back(score); });
+  bool laneShown = false;
+  size_t dotsOnTheRow = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    laneShown = laneShown || (w->lblLane && w->lblLane->isVisible());
+    for (const auto& d : w->singerScreen->view().lane().sung)
+      if (std::abs(d.key - 69) < 0.5) ++dotsOnTheRow;
+  });
+  watch.start(10);
+  recordToTheSongsEnd();
+  watch.stop();
+  EXPECT_TRUE(shown("ORIVEL", "Fatto!"));
+  ASSERT_TRUE(w->midiMelody) << "the song's words are on its notes";
+  EXPECT_TRUE(laneShown);
+  EXPECT_FALSE(w->lblLane->isVisible()) << "the small lane goes with the take";
+  EXPECT_GT(dotsOnTheRow, 0u) << "the singer's screen drew no voice on the melody";
+  ASSERT_EQ(lineScores.size(), 2u);
+  for (int line : lineScores) EXPECT_GE(line, 8000);
+  ASSERT_TRUE(w->lblScore->isVisible());
+  const int total = w->singerScreen->score().value_or(0);
+  EXPECT_GE(total, 8000) << w->lblScore->text().toStdString();
+  EXPECT_EQ(w->lblScore->text(), app::scoreText(total));
+  ASSERT_TRUE(w->liveSinging);
+  EXPECT_NEAR(w->liveSinging->score().total, total, 300) << "live and file scores differ";
 }
 
 TEST_F(Evening, CdTrackRippedHandedOverSungOverAndSavedAsMp3) {

@@ -1,4 +1,5 @@
-// The timed lyrics of LRC files and karaoke MIDI files, and the singer's screen presenter.
+// The timed lyrics of LRC files and karaoke MIDI files, and the singer's screen presenters: the
+// words and the pitch lane.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,6 +7,7 @@
 
 #include "KarLyrics.h"
 #include "LrcParser.h"
+#include "PitchLane.h"
 #include "SingerPresenter.h"
 #include "SmfWriter.h"
 #include "TestAudio.h"
@@ -164,6 +166,49 @@ TEST(SingerPresenter, LinesCountInAndLitSyllables) {
   EXPECT_NEAR(f.lit.at(0), 0.5, 1e-9);
   EXPECT_DOUBLE_EQ(f.timeLeftMs, 8250);
   EXPECT_EQ(karaoke::presentAt(l, 13000, 12000).timeLeftMs, 0);
+}
+
+// The lane moves its bars past the now line, keeps one key range for the whole song (moved
+// with the key), and puts a voice an octave down, or between two notes, on the note's row.
+TEST(PitchLane, BarsMoveAndTheVoiceFoldsOntoTheNote) {
+  singing::Melody m;
+  m.notes = {{1000, 1400, 60}, {1500, 1900, 62}, {9000, 9400, 72}};
+  const auto hz = [](double key) { return float(singing::keyToHz(key)); };
+  const std::vector<singing::SungPoint> sung = {
+      {1100, hz(48.2)},  // an octave down, a little sharp
+      {1200, 0},         // no pitch: no dot
+      {1450, hz(74)},    // between notes, nearer the next: on D's row
+      {1950, hz(50)},    // just after D: on its row
+      {6000, hz(66)},    // far from any note: folded into the lane's middle
+  };
+  const karaoke::LaneFrame f = karaoke::laneAt(m, 0, sung, 2000);
+  EXPECT_DOUBLE_EQ(f.lowKey, 58);
+  EXPECT_DOUBLE_EQ(f.highKey, 74);
+  const double span = karaoke::kLaneBehindMs + karaoke::kLaneAheadMs;
+  ASSERT_EQ(f.bars.size(), 2u) << "the note at 9 s is out of sight";
+  EXPECT_DOUBLE_EQ(f.bars[0].x0, (1000 - 500) / span);
+  EXPECT_DOUBLE_EQ(f.bars[1].x1, (1900 - 500) / span);
+  EXPECT_FALSE(f.bars[1].now);
+  ASSERT_EQ(f.sung.size(), 3u) << "the point at 6 s is still to come";
+  EXPECT_NEAR(f.sung[0].key, 60.2, 1e-5);
+  EXPECT_NEAR(f.sung[1].key, 62, 1e-5);
+  EXPECT_NEAR(f.sung[2].key, 62, 1e-5);
+
+  // Later: the first bars leave on the left, a bar sounding at the now line is lit; moved up
+  // five semitones the range and the bars move with the key, the voice folds onto them.
+  const karaoke::LaneFrame later = karaoke::laneAt(m, 5, sung, 9200);
+  EXPECT_DOUBLE_EQ(later.lowKey, 63);
+  EXPECT_DOUBLE_EQ(later.highKey, 79);
+  ASSERT_EQ(later.bars.size(), 1u);
+  EXPECT_EQ(later.bars[0].key, 77);
+  EXPECT_TRUE(later.bars[0].now);
+  EXPECT_DOUBLE_EQ(later.bars[0].x1, (9400 - 7700) / span);
+  EXPECT_TRUE(later.sung.empty()) << "the points have left the lane";
+  const karaoke::LaneFrame middle = karaoke::laneAt(m, 0, sung, 6500);
+  ASSERT_EQ(middle.sung.size(), 1u);
+  EXPECT_NEAR(middle.sung[0].key, 66, 1e-5);
+
+  EXPECT_TRUE(karaoke::laneAt({}, 0, sung, 1000).bars.empty());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <random>
 
+#include "LiveSinging.h"
 #include "Lyrics.h"
 #include "Melody.h"
 #include "PitchTracker.h"
@@ -226,7 +227,8 @@ std::vector<PitchPoint> sungPoints(int rate, double ms,
 }
 
 // Each line scores the notes sung within its time; the total weighs every note step alike;
-// with the song moved in key and tempo the melody moves with it.
+// with the song moved in key and tempo the melody moves with it. Sung live, each line's score
+// comes once its last note is over, once, and the same as the file's.
 TEST(Score, LinesAndTotalFollowTheMelodyAsPlayed) {
   const auto bytes = singingtest::song(WordsOn::NoteTrack);
   const auto melody = singing::songMelody(bytes);
@@ -253,6 +255,27 @@ TEST(Score, LinesAndTotalFollowTheMelodyAsPlayed) {
     EXPECT_EQ(s.total, 7500);
     const auto silent = singing::scoreTake(*melody, lyrics, {}, 44100, moves);
     EXPECT_EQ(silent.total, 0);
+
+    singing::LiveSinging live(*melody, lyrics, moves, 44100);
+    const auto points = sungPoints(44100, 12000, keyOf);
+    std::vector<singing::LineScore> given;
+    for (size_t at = 0; at < points.size(); at += 5) {
+      live.add(std::span(points).subspan(at, std::min<size_t>(5, points.size() - at)));
+      for (const auto& line : live.linesOver()) {
+        // Given once the line's last note is over, within the chunk that passed it.
+        const double lastEnd = played.notes[given.empty() ? 7 : 15].endMs;
+        given.push_back(line);
+        EXPECT_GE(live.heardMs(), lastEnd);
+        EXPECT_LT(live.heardMs() - 50, lastEnd);
+      }
+    }
+    ASSERT_EQ(given.size(), 2u);
+    EXPECT_EQ(given[0].score, s.lines[0].score);
+    EXPECT_EQ(given[1].score, s.lines[1].score);
+    EXPECT_EQ(live.score().total, s.total);
+    // The lane's points are in the song's own time.
+    EXPECT_NEAR(live.sung().back().songMs, points.back().sample * 1000.0 / 44100 * moves.tempo,
+                1e-6);
   }
 }
 
