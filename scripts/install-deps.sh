@@ -22,10 +22,10 @@ packages=(
   libfftw3-dev libarchive-dev libaubio-dev
   # Tests and benchmarks: GoogleTest, Google Benchmark, independent tools to make and check
   # sound, MIDI and CD files, a speaking voice, the private sound server, a virtual X display,
-  # a timer for whole programs
+  # a timer for whole programs, a delay line the sound server can load (the latency probe's test)
   libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   sox libsox-fmt-mp3 ffmpeg mpg123 lame midicsv rubberband-cli libcdio-utils cd-paranoia cdrdao espeak-ng desktop-file-utils appstream
-  pulseaudio pulseaudio-utils xvfb xauth hyperfine stress-ng
+  pulseaudio pulseaudio-utils swh-plugins xvfb xauth hyperfine stress-ng
 )
 
 missing=()
