@@ -36,8 +36,9 @@ constexpr int64_t kHeaderEveryNs = kSecondNs / 2;
 // How long the take waits for the song's and the capture's first timings before it starts
 // unaligned (a device that tells no time).
 constexpr int64_t kAlignWaitNs = 3 * kSecondNs;
-// The writer wakes this often; the capture's ring holds seconds, so nothing waits on it.
-constexpr int kWriterNapMs = 40;
+// The writer wakes this often. The capture's ring holds seconds, but the live pitch it feeds
+// is drawn on the lanes as sung: a short nap keeps them within a few fragments of the voice.
+constexpr int kWriterNapMs = 10;
 constexpr int64_t kHeaderBytes = 44;
 // Frames read from or copied between files at a time.
 constexpr int64_t kBlockFrames = 4096;

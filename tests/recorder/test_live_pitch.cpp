@@ -61,7 +61,11 @@ TEST_P(LivePitchFeed, EstimatesFollowTheFramesFed) {
 
 INSTANTIATE_TEST_SUITE_P(Feeds, LivePitchFeed,
                          ::testing::Values(FeedCase{44100, 1, 220}, FeedCase{48000, 2, 440},
-                                           FeedCase{22050, 1, 330}));
+                                           FeedCase{22050, 1, 330}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.rate) + "Hz" +
+                                  std::to_string(info.param.channels) + "ch";
+                         });
 
 // A take recorded through the sound server's virtual microphone, a 440 Hz voice on it, feeds
 // the worker: estimates arrive while it records, on the take's own 10 ms grid, at the voice's
