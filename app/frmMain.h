@@ -306,7 +306,8 @@ class frmMain : public QMainWindow {
   void actSingerScreen_Click();
   QLabel* lblScore = nullptr;           // the last take's score over its MIDI song, beside lblTime
   void scoreTake(const QString& take);  // scores it and shows the score
-  void showTakeScore(std::optional<int> total);
+  // The score, else `whyNone` (nothing shown when empty).
+  void showTakeScore(std::optional<int> total, const QString& whyNone = {});
   // The words or picture of the audio song chosen; an MP3+G package puts its MP3 in
   // CMDialog1.FileName. False (after the message box) when the package cannot be opened.
   bool singerSongChosen(const QString& path);

@@ -29,6 +29,7 @@ Q_LOGGING_CATEGORY(lcSinger, "orivelR.singer")
 namespace {
 
 constexpr char kMessageTitle[] = "orivelR";
+constexpr char kNoMelodyText[] = "No score: the song's words follow none of its parts";
 // The lanes follow the voice at this step (the tracker gives an estimate every 10 ms).
 constexpr int kSingingTickMs = 20;
 // The small lane at the foot of the karaoke picture, in parts of its height.
@@ -182,7 +183,9 @@ void frmMain::scoreTake(const QString& take) {
   const auto score =
       recorder::scoreTakeFile(midiPlayer->songBytes, take.toStdString(), takeMoves, &why);
   if (!score) qCWarning(lcSinger) << "the take has no score:" << QString::fromStdString(why);
-  showTakeScore(score ? std::optional<int>(score->total) : std::nullopt);
+  // A song whose words follow no part of it is not scored, and the label says so.
+  showTakeScore(score ? std::optional<int>(score->total) : std::nullopt,
+                midiMelody ? QString() : QString(kNoMelodyText));
 }
 
 void frmMain::singingStart() {
@@ -235,14 +238,14 @@ void frmMain::singingStop() {
   if (lblLane) lblLane->hide();
 }
 
-void frmMain::showTakeScore(std::optional<int> total) {
+void frmMain::showTakeScore(std::optional<int> total, const QString& whyNone) {
   if (!lblScore) {
     lblScore = new QLabel(lblTime->parentWidget());
     lblScore->setObjectName("lblScore");
     lblScore->move(lblTime->x(), lblTime->y() + lblTime->height());
   }
-  lblScore->setText(total ? app::scoreText(*total) : QString());
+  lblScore->setText(total ? app::scoreText(*total) : whyNone);
   lblScore->adjustSize();
-  lblScore->setVisible(total.has_value());
+  lblScore->setVisible(!lblScore->text().isEmpty());
   singerScreen->setScore(total);
 }

@@ -30,6 +30,10 @@ TEST_F(TakeScoreWindow, ScoreShownBesideTheTimeAndOnTheSingersScreenUntilTheNext
   w->showTakeScore(std::nullopt);
   EXPECT_FALSE(w->lblScore->isVisible());
   EXPECT_FALSE(w->singerScreen->score().has_value());
+  w->showTakeScore(std::nullopt, "No score");
+  EXPECT_TRUE(w->lblScore->isVisible());
+  EXPECT_EQ(w->lblScore->text(), "No score");
+  EXPECT_FALSE(w->singerScreen->score().has_value());
 }
 
 }  // namespace
