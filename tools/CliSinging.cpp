@@ -10,11 +10,11 @@
 #include <memory>
 #include <optional>
 
-#include "Lyrics.h"
 #include "Melody.h"
 #include "PitchTracker.h"
 #include "Score.h"
 #include "SongScanner.h"
+#include "TakeScore.h"
 
 namespace cli {
 
@@ -123,15 +123,16 @@ int scoreCommand(const std::vector<std::string>& argsIn) {
     std::cerr << "orivelR-cli: " << files[0] << " has no melody to score against (" << why << ")\n";
     return 2;
   }
-  const auto take = readTake("score", files[1]);
-  if (!take) return 3;
-  const auto lyrics = midi::songLyrics(*song, midi::findLyricSource(*song));
-  const auto pitch = singing::trackPitch(take->mono, take->rate);
-  const singing::TakeScore s = singing::scoreTake(*melody, lyrics, pitch, take->rate, moves);
-  for (const singing::LineScore& l : s.lines)
+  // Scored as the window scores a take from its file.
+  const auto s = recorder::scoreTakeFile(*song, files[1], moves, &why);
+  if (!s) {
+    std::cerr << "orivelR-cli score: " << why << "\n";
+    return 3;
+  }
+  for (const singing::LineScore& l : s->lines)
     std::cout << l.line << "\t" << (l.score ? std::to_string(*l.score) : "-") << "\t" << l.text
               << "\n";
-  std::cout << "score " << s.total << "\n";
+  std::cout << "score " << s->total << "\n";
   return 0;
 }
 
