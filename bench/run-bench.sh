@@ -52,43 +52,7 @@ if [[ ! -f "$mp3" ]]; then
   mv "$mp3.part" "$mp3"
 fi
 
-# Prints the best of $runs wall-clock times of a command in seconds, or "fail".
-best_of() {
-  if ! "$@" >/dev/null 2>&1; then  # one run to check it works and to warm the file cache
-    echo fail
-    return
-  fi
-  if command -v hyperfine >/dev/null; then
-    local csv cmd
-    csv=$(mktemp)
-    cmd=$(printf '%q ' "$@")
-    if hyperfine -N --runs "$runs" --style none --export-csv "$csv" -- "$cmd" >/dev/null 2>&1; then
-      awk -F, 'NR == 2 { printf "%.3f\n", $7 }' "$csv"  # command,mean,stddev,median,user,system,min,max
-    else
-      echo fail
-    fi
-    rm -f "$csv"
-  else
-    local best="" t0 t1
-    for _ in $(seq "$runs"); do
-      t0=$(date +%s.%N)
-      "$@" >/dev/null 2>&1 || {
-        echo fail
-        return
-      }
-      t1=$(date +%s.%N)
-      best=$(awk -v a="$t0" -v b="$t1" -v m="$best" \
-        'BEGIN { d = b - a; if (m == "" || d < m) m = d; printf "%.3f\n", m }')
-    done
-    echo "$best"
-  fi
-}
-
-# ratio A B: A/B, or "-" when either is missing.
-ratio() {
-  awk -v a="$1" -v b="$2" 'BEGIN {
-    if (a !~ /^[0-9.]+$/ || b !~ /^[0-9.]+$/ || b == 0) print "-"; else printf "%.2f\n", a / b }'
-}
+source bench/common.sh
 min2() {
   awk -v a="$1" -v b="$2" 'BEGIN {
     an = (a ~ /^[0-9.]+$/); bn = (b ~ /^[0-9.]+$/)

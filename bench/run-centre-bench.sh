@@ -73,22 +73,7 @@ sox -q -D -m -v 1 "$tmp/acc.wav" -v 1 "$tmp/lead.wav" "$tmp/mix.wav"
 sox -q -D "$tmp/mix.wav" "$tmp/mix.wav" "$tmp/mix.wav" "$tmp/mix.wav" "$tmp/mix.wav" "$tmp/mix.wav" \
   -b 16 "$tmp/song-3min.wav"
 
-best_of() {
-  "$@" >/dev/null 2>&1 || { echo fail; return; }
-  local best="" t0 t1
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo fail; return; }
-    t1=$(date +%s.%N)
-    best=$(awk -v a="$t0" -v b="$t1" -v m="$best" \
-      'BEGIN { d = b - a; if (m == "" || d < m) m = d; printf "%.3f\n", m }')
-  done
-  echo "$best"
-}
-ratio() {
-  awk -v a="$1" -v b="$2" 'BEGIN {
-    if (a !~ /^[0-9.]+$/ || b !~ /^[0-9.]+$/ || b == 0) print "-"; else printf "%.2f\n", a / b }'
-}
+source bench/common.sh
 
 quality=$("$tool" quality "$tmp/mix.wav" "$tmp/acc.wav" "$tmp/lead.wav" "$tmp/bass.wav" \
   "$tmp/left.wav" "$tmp/right.wav" "$tmp/half.wav")

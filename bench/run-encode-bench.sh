@@ -32,18 +32,8 @@ peer=(lame --quiet -b "$kbps" --cbr -q 3 "$song" "$work/lame.mp3")
 # The lame command also measures ReplayGain by default, which orivelR does not: timed both ways.
 peer2=(lame --quiet -b "$kbps" --cbr -q 3 --noreplaygain "$song" "$work/lame-norg.mp3")
 
-# Seconds of the best run.
-best_of() {
-  local best=""
-  for _ in 1 2 3 4 5; do
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" 2>/dev/null
-    t1=$(date +%s.%N)
-    best=$(awk -v a="$t0" -v b="$t1" -v c="$best" 'BEGIN { d = b - a; print (c == "" || d < c) ? d : c }')
-  done
-  echo "$best"
-}
+runs=5
+source bench/common.sh
 
 {
   echo "encode bench $(date -u +%Y-%m-%dT%H:%M:%SZ), build $build, $song, CBR $kbps kb/s -q 3"

@@ -31,22 +31,7 @@ trap 'rm -rf "$tmp"' EXIT
 # The measured runs keep the loudness cache of their own.
 export XDG_CACHE_HOME=$tmp/cache
 
-best_of() {
-  "$@" >/dev/null 2>&1 || { echo fail; return; }
-  local best="" t0 t1
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo fail; return; }
-    t1=$(date +%s.%N)
-    best=$(awk -v a="$t0" -v b="$t1" -v m="$best" \
-      'BEGIN { d = b - a; if (m == "" || d < m) m = d; printf "%.3f\n", m }')
-  done
-  echo "$best"
-}
-ratio() {
-  awk -v a="$1" -v b="$2" 'BEGIN {
-    if (a !~ /^[0-9.]+$/ || b !~ /^[0-9.]+$/ || b == 0) print "-"; else printf "%.2f\n", a / b }'
-}
+source bench/common.sh
 lufs() {
   ffmpeg -nostats -hide_banner -i "$1" -af ebur128 -f null - 2>&1 |
     awk '/Summary:/ { s = 1 } s && $1 == "I:" { print $2; exit }'
