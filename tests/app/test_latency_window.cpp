@@ -20,9 +20,7 @@ class LatencyWindow : public apptest::MainWindowTest {
  protected:
   void SetUp() override {
     REQUIRE_SOUND_SERVER();
-    testaudio::run(
-        "pactl set-sink-volume kara_out 100%; pactl set-sink-mute kara_out 0;"
-        "pactl set-sink-volume mic_feed 100%; pactl set-source-volume @DEFAULT_SOURCE@ 100%");
+    testaudio::fullLevelLoop();
     QSettings().remove(kSetting);
     MainWindowTest::SetUp();
   }

@@ -14,6 +14,13 @@ inline bool serverUp() {
   return run("pactl info > /dev/null 2>&1") == 0;
 }
 
+// The output, the virtual microphone's feed and the microphone at full level and unmuted, so
+// that what the output plays comes back as loud as it left (the latency tests' loops).
+inline void fullLevelLoop() {
+  run("pactl set-sink-volume kara_out 100%; pactl set-sink-mute kara_out 0;"
+      "pactl set-sink-volume mic_feed 100%; pactl set-source-volume @DEFAULT_SOURCE@ 100%");
+}
+
 }  // namespace testaudio
 
 #define REQUIRE_SOUND_SERVER()                                                   \
