@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -411,6 +412,10 @@ class Walker {
     if (w_->cmdrec->isEnabled() && (recording || ripping_ || mp3Pending_))
       fail("REC is enabled while a take, a rip or an encoding runs");
     if (w_->cmdstop->isEnabled() && !recording) fail("the recorder's stop is enabled with no take");
+    // The singer's pitch is tracked and drawn only while a take records.
+    if (!recording &&
+        (recorder::wavePlayerHooks().livePitch || (w_->lblLane && w_->lblLane->isVisible())))
+      fail("the pitch lane runs with no take");
     checkTheKey();
   }
 
