@@ -299,23 +299,15 @@ fs::path writeSong(const TempDir& dir) {
   return file;
 }
 
-double ffprobeSeconds(const fs::path& p, std::string* format) {
-  const std::string out = testaudio::output(
-      "ffprobe -v error -show_entries format=format_name,duration -of default=nw=1:nk=1 " + q(p));
-  const size_t nl = out.find('\n');
-  *format = out.substr(0, nl);
-  return nl == std::string::npos ? -1 : std::stod(out.substr(nl + 1));
-}
-
 class ModuleDecode : public testing::TestWithParam<int> {};
 
 TEST_P(ModuleDecode, RendersStereoSongOfItsDuration) {
   const int rate = GetParam();
   TempDir dir;
   const fs::path file = writeSong(dir);
-  std::string format;
-  const double probed = ffprobeSeconds(file, &format);
-  ASSERT_EQ(format, "libopenmpt");  // the writer's file is a module to an independent reader
+  auto fields = testaudio::probe(file, "format=format_name,duration");
+  ASSERT_EQ(fields["format_name"], "libopenmpt");  // the writer's file is a module to ffprobe
+  const double probed = std::stod(fields["duration"]);
   EXPECT_NEAR(probed, kSongSeconds, 0.01);
 
   auto d = open(file, rate);
@@ -396,8 +388,14 @@ struct BadCase {
   int moduleError = BASS_ERROR_FILEFORM;
 };
 
-MakeFile bytesFile(const std::string& name, std::vector<uint8_t> b) {
-  return [=](const TempDir& d) { return writeBytes(d / name, b); };
+// `b` as the file `name`, grown with a hole to `size` bytes when given, so that a file of many
+// gigabytes costs the disk nothing.
+MakeFile bytesFile(const std::string& name, std::vector<uint8_t> b, uint64_t size = 0) {
+  return [=](const TempDir& d) {
+    const fs::path p = writeBytes(d / name, b);
+    if (size) fs::resize_file(p, size);
+    return p;
+  };
 }
 
 fs::path goodWav(const TempDir& dir) {
@@ -435,19 +433,8 @@ std::vector<uint8_t> loneFrameHeader() {
 }
 
 fs::path encodedMp3(const TempDir& d) {
-  const fs::path mp3 = d / "song.mp3";
-  testaudio::encodeMp3(goodWav(d), mp3);
-  return mp3;
-}
-
-// `bytes` at the start of a file of `size` bytes; the rest is a hole, so a file of many
-// gigabytes costs the disk nothing.
-MakeFile sparseFile(const std::string& name, std::vector<uint8_t> bytes, uint64_t size) {
-  return [=](const TempDir& d) {
-    const fs::path p = writeBytes(d / name, bytes);
-    fs::resize_file(p, size);
-    return p;
-  };
+  testaudio::encodeMp3(goodWav(d), d / "song.mp3");
+  return d / "song.mp3";
 }
 
 MakeFile wav(uint32_t rate, uint16_t channels, uint32_t dataBytes = 4096) {
@@ -488,12 +475,11 @@ const BadCase kBadCases[] = {
     {"FlacClaimingYears",
      bytesFile("long.flac", testaudio::craftedFlacHeader(1000, 2, 0xFFFFFFFFFull)), kForm},
     {"StreamPastSizeLimit",
-     sparseFile("huge.wav", testaudio::craftedWav(44100, 2, 4096),
-                audiolib::kMaxStreamFileBytes + 1),
+     bytesFile("huge.wav", testaudio::craftedWav(44100, 2, 4096),
+               audiolib::kMaxStreamFileBytes + 1),
      kForm},
     {"WavPastModuleSizeLimit",
-     sparseFile("big.wav", testaudio::craftedWav(44100, 2, 4096),
-                audiolib::kMaxModuleFileBytes + 1),
+     bytesFile("big.wav", testaudio::craftedWav(44100, 2, 4096), audiolib::kMaxModuleFileBytes + 1),
      BASS_OK},
 };
 
