@@ -37,6 +37,13 @@ double rms(const std::vector<float>& s, int channel, int from, int to) {
     sum += double(s[size_t(2 * f + channel)]) * s[size_t(2 * f + channel)];
   return std::sqrt(sum / (to - from));
 }
+// Runs `s` through `x` in blocks of `block` frames.
+void run(CentreExtractor& x, std::vector<float>& s, int block, float voice = 0.0f) {
+  const int frames = int(s.size() / 2);
+  for (int at = 0; at < frames; at += block)
+    x.process(s.data() + 2 * at, std::min(block, frames - at), voice);
+}
+
 double db(double ratio) {
   return 20.0 * std::log10(std::max(ratio, 1e-12));
 }
@@ -64,8 +71,7 @@ TEST_P(CentreExtraction, RemovesCentreKeepsSidesAndBandEdges) {
   x.setWidth(p.width);
   const std::vector<float> in = tone(p.hz, 1.5, p.left, p.right);
   std::vector<float> out = in;
-  for (size_t at = 0; at < out.size() / 2; at += 300)
-    x.process(out.data() + 2 * at, int(std::min<size_t>(300, out.size() / 2 - at)));
+  run(x, out, 300);
   const int lat = x.latencyFrames(), from = kRate / 2, to = kRate * 5 / 4;
   const int loud = p.left >= p.right ? 0 : 1;
   const double level = rms(in, loud, from, to);
@@ -133,12 +139,11 @@ TEST(CentreExtractorTiming, AlignedFormAndFullVoice) {
   std::uniform_real_distribution<float> u(-0.3f, 0.3f);
   const int frames = kRate;
   std::vector<float> sides(size_t(2 * frames)), song(size_t(2 * frames));
-  for (int f = 0; f < frames; ++f) {
-    const float centre = float(0.4 * std::sin(2.0 * std::numbers::pi * 700.0 * f / kRate));
-    sides[size_t(2 * f)] = u(gen);
-    sides[size_t(2 * f + 1)] = 0.0f;
-    song[size_t(2 * f)] = centre + sides[size_t(2 * f)];
-    song[size_t(2 * f + 1)] = centre;
+  const std::vector<float> centre = tone(700, 1.0, 0.8f, 0.8f);
+  for (size_t i = 0; i < song.size(); i += 2) {
+    sides[i] = u(gen);
+    song[i] = centre[i] + sides[i];
+    song[i + 1] = centre[i + 1];
   }
   const std::vector<float> kept = extractCentreAligned(sides, kRate);
   for (size_t i = 0; i < kept.size(); ++i) ASSERT_NEAR(kept[i], sides[i], 1e-5f) << i;
@@ -148,8 +153,7 @@ TEST(CentreExtractorTiming, AlignedFormAndFullVoice) {
 
   CentreExtractor x(kRate, 256);
   std::vector<float> live = song;
-  for (int at = 0; at < frames; at += 256)
-    x.process(live.data() + 2 * at, std::min(256, frames - at), 1.0f);
+  run(x, live, 256, 1.0f);
   const int lat = x.latencyFrames();
   for (int f = lat; f < frames; ++f)
     for (int c = 0; c < 2; ++c)
@@ -170,21 +174,16 @@ TEST(CentreExtractorState, SilenceAndNonFiniteInput) {
                         -std::numeric_limits<float>::infinity(), 3e38f};
   for (size_t i = 0; i < block.size(); ++i) block[i] = kBad[i % 4];
   x.process(block.data(), 512);
-  std::vector<float> song = tone(1000, 1.0, 1.0f, 0.3f);
-  std::vector<float> first = song;
-  for (size_t at = 0; at < song.size() / 2; at += 512)
-    x.process(first.data() + 2 * at, int(std::min<size_t>(512, song.size() / 2 - at)));
+  const std::vector<float> song = tone(1000, 1.0, 1.0f, 0.3f);
+  std::vector<float> first = song, again = song, reference = song;
+  run(x, first, 512);
   for (float v : first) ASSERT_TRUE(std::isfinite(v));
 
   x.reset();
   CentreExtractor fresh(kRate, 512);
-  std::vector<float> again = song, reference = song;
-  for (size_t at = 0; at < song.size() / 2; at += 512) {
-    const int n = int(std::min<size_t>(512, song.size() / 2 - at));
-    x.process(again.data() + 2 * at, n);
-    fresh.process(reference.data() + 2 * at, n);
-  }
-  for (size_t i = 0; i < again.size(); ++i) ASSERT_EQ(again[i], reference[i]) << i;
+  run(x, again, 512);
+  run(fresh, reference, 512);
+  EXPECT_EQ(again, reference);
 }
 
 }  // namespace

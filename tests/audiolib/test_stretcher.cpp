@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -21,23 +22,26 @@ const char* engineName(StretchEngine e) {
   return e == StretchEngine::Faster ? "R2" : "R3";
 }
 
-// Feeds `in` (interleaved stereo) through `s` as the song bus does, then silence, until
-// `outFrames` frames came out.
-std::vector<float> stretch(Stretcher& s, const std::vector<float>& in, int64_t outFrames) {
-  std::vector<float> out, block(size_t(kBlock) * 2), silence(size_t(kBlock) * 2);
-  const int64_t inFrames = int64_t(in.size() / 2);
-  for (int64_t fed = 0; int64_t(out.size() / 2) < outFrames;) {
-    const int n = s.required();
-    if (fed < inFrames) {
-      const int m = int(std::min<int64_t>(n, inFrames - fed));
-      s.push(in.data() + fed * 2, m);
-      fed += m;
-    } else {
-      s.push(silence.data(), n);
-    }
+// Feeds `in` (interleaved stereo) through `s` as the song bus does, from frame `fed` up to
+// `end`, then silence, until `done` says so; appends what comes out to `out`.
+void feed(Stretcher& s, const std::vector<float>& in, int64_t& fed, int64_t end,
+          std::vector<float>& out, const std::function<bool()>& done) {
+  std::vector<float> block(size_t(kBlock) * 2), silence(size_t(kBlock) * 2);
+  while (!done()) {
+    const int n = int(std::min<int64_t>(s.required(), std::max<int64_t>(end - fed, 0)));
+    s.push(n ? in.data() + fed * 2 : silence.data(), n ? n : s.required());
+    fed += n;
     while (const int got = s.pull(block.data(), kBlock))
       out.insert(out.end(), block.begin(), block.begin() + got * 2);
   }
+}
+
+// The first `outFrames` frames of `in` stretched, silence after it.
+std::vector<float> stretch(Stretcher& s, const std::vector<float>& in, int64_t outFrames) {
+  std::vector<float> out;
+  int64_t fed = 0;
+  feed(s, in, fed, int64_t(in.size() / 2), out,
+       [&] { return int64_t(out.size() / 2) >= outFrames; });
   out.resize(size_t(outFrames) * 2);
   return out;
 }
@@ -222,17 +226,9 @@ TEST_P(StretcherPosition, HeardPositionHoldsThroughTempoChanges) {
   const int64_t frames = 20 * kRate;
   const std::vector<float> in = clickTrain(frames);
   Stretcher s(kRate, 2, engine, kBlock);
-  std::vector<float> out, block(size_t(kBlock) * 2);
+  std::vector<float> out;
   int64_t fed = 0;
-  auto run = [&](int64_t untilFed) {
-    while (fed < untilFed) {
-      const int n = int(std::min<int64_t>(s.required(), untilFed - fed));
-      s.push(in.data() + fed * 2, n);
-      fed += n;
-      while (const int got = s.pull(block.data(), kBlock))
-        out.insert(out.end(), block.begin(), block.begin() + got * 2);
-    }
-  };
+  auto run = [&](int64_t end) { feed(s, in, fed, end, out, [&] { return fed >= end; }); };
   // Forty changes, five a second, of tempo and key across the whole range.
   constexpr double kTempi[] = {0.6, 1.4, 0.8, 1.2, 0.95, 1.5, 0.5, 1.1};
   for (int i = 0; i < 40; ++i) {

@@ -39,12 +39,10 @@ TEST(Meter, RefusalsRaiseTheirNumberAndChangeNothing) {
     QSignalSpy states(&meter, &LumoCtl::StateChanged);
     act(meter);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(uint32_t(errors[0][0].toInt()), number);
-    EXPECT_EQ(errors[0][1].toString(), message);
-    EXPECT_EQ(meter.Quality(), LumoCtl::qc11S08);
-    EXPECT_EQ(meter.Style(), LumoCtl::scVU);
-    EXPECT_EQ(meter.Resolution(), LumoCtl::rcGood);
-    EXPECT_EQ(meter.State(), LumoCtl::scIdle);
+    EXPECT_EQ(std::tuple(uint32_t(errors[0][0].toInt()), errors[0][1].toString()),
+              std::tuple(number, QString(message)));
+    EXPECT_EQ(std::tuple(meter.Quality(), meter.Style(), meter.Resolution(), meter.State()),
+              std::tuple(LumoCtl::qc11S08, LumoCtl::scVU, LumoCtl::rcGood, LumoCtl::scIdle));
     EXPECT_TRUE(states.isEmpty());
   }
 }
@@ -71,20 +69,18 @@ TEST(Meter, OutOfRangeDriverAndCalibrationAreIgnoredSilently) {
   EXPECT_EQ(meter.SoundDriverType(0), 0);
 }
 
-TEST(Meter, OrientationSwapsTheControlsSidesAndLaysTheRowsOut) {
+// A new orientation swaps the control's sides (the same one again does not). LED geometry:
+// round(165 / 32 − 1) = 4 pixels plus a one-pixel gap per LED, rows of half the width (or
+// height), the first LED at the bottom (vertical) or the left (horizontal).
+TEST(Meter, OrientationSwapsTheSidesAndLaysTheLedRowsOut) {
   LumoCtl meter;
   meter.resize(40, 165);
-  meter.setOrientation(LumoCtl::ocHorizontal);
-  EXPECT_EQ(meter.size(), QSize(165, 40));
-  meter.setOrientation(LumoCtl::ocHorizontal);  // the same again: no swap
-  EXPECT_EQ(meter.size(), QSize(165, 40));
-  meter.setOrientation(LumoCtl::ocVertical);
-  EXPECT_EQ(meter.size(), QSize(40, 165));
-}
-
-// LED geometry: round(165 / 32 − 1) = 4 pixels plus a one-pixel gap per LED, rows of half the
-// width (or height), the first LED at the bottom (vertical) or the left (horizontal).
-TEST(Meter, LedRowsInBothOrientations) {
+  for (const auto& [orientation, size] : {std::pair{LumoCtl::ocHorizontal, QSize(165, 40)},
+                                          {LumoCtl::ocHorizontal, QSize(165, 40)},
+                                          {LumoCtl::ocVertical, QSize(40, 165)}}) {
+    meter.setOrientation(orientation);
+    EXPECT_EQ(meter.size(), size);
+  }
   const auto v = lumo::layoutLeds(40, 165, 32, LumoCtl::ocVertical);
   ASSERT_EQ(v.vuL.size(), 32u);
   EXPECT_EQ(v.vuL[31], QRect(0, 0, 20, 4));
@@ -97,7 +93,7 @@ TEST(Meter, LedRowsInBothOrientations) {
   EXPECT_TRUE(lumo::layoutLeds(40, 165, 0, LumoCtl::ocVertical).vuL.empty());
 }
 
-TEST(Meter, ColourTablesAreGreenYellowRedFromTheBottom) {
+TEST(Meter, ColourTablesAreGreenYellowRedFromTheBottomOnTheBackground) {
   const QColor green(0, 255, 0), yellow(255, 255, 0), red(255, 0, 0);
   const int splits[][4] = {{32, 17, 9, 6}, {10, 6, 3, 1}};  // LEDs, then green, yellow, red ones
   for (const auto& [leds, greens, yellows, reds] : splits) {
@@ -112,9 +108,7 @@ TEST(Meter, ColourTablesAreGreenYellowRedFromTheBottom) {
     EXPECT_EQ(t.traceLeft, green);
     EXPECT_EQ(t.traceRight, yellow);
   }
-}
-
-TEST(Meter, BackgroundColourResolvesTheButtonFaceAndRgbValues) {
+  // The background: the button face of the palette, or an RGB value.
   QPalette palette;
   palette.setColor(QPalette::Button, QColor(1, 2, 3));
   EXPECT_EQ(lumo::oleColour(0x8000000F, palette), QColor(1, 2, 3));
@@ -182,11 +176,10 @@ TEST(Meter, PropertiesRoundTripAndDefaultsAreNotStored) {
   EXPECT_TRUE(settings.childKeys().isEmpty());
   settings.endGroup();
   b.ReadProperties(bag);
+  for (const auto& [name, value] : stored)
+    EXPECT_EQ(b.property(name), fresh.property(name)) << name;
   EXPECT_EQ(b.NumVUs(), 32);
-  EXPECT_EQ(b.Quality(), LumoCtl::qc11S08);
-  EXPECT_EQ(b.Resolution(), LumoCtl::rcGood);
   EXPECT_EQ(b.BackgroundColor(), 0x8000000FLL);
-  EXPECT_TRUE(b.EnableRendering());
 }
 
 TEST(Meter, DesignerPluginCreatesTheControl) {
@@ -210,9 +203,7 @@ TEST(Meter, HostDrivesItByName) {
   EXPECT_TRUE(host->property("Version").isValid());
   EXPECT_TRUE(QMetaObject::invokeMethod(host, "StopVU"));
   EXPECT_TRUE(QMetaObject::invokeMethod(host, "StartRecording", Q_ARG(int, 5)));
-  ASSERT_EQ(errors.size(), 2);
-  EXPECT_EQ(uint32_t(errors[0][0].toInt()), 0x80040001u);
-  EXPECT_EQ(uint32_t(errors[1][0].toInt()), 0x80040003u);
+  EXPECT_EQ(errors.size(), 2);  // both calls arrived: their refusals are tested above
   QVector<float> full;
   EXPECT_TRUE(QMetaObject::invokeMethod(host, "SavedTime", Q_RETURN_ARG(QVector<float>, full),
                                         Q_ARG(int, LumoCtl::rtfcFull)));

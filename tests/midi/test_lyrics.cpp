@@ -171,29 +171,22 @@ TEST_P(LyricTiming, SyllablesStartAtTheirEventsTicks) {
 INSTANTIATE_TEST_SUITE_P(Songs, LyricTiming, ::testing::ValuesIn(timingCases()),
                          [](const auto& info) { return info.param.name; });
 
-TEST(LyricTable, TextEventsWinOverLyricEventsWhenTheyHaveText) {
-  TrackWriter t;
-  const Bytes song = testmidi::buildSmf(
-      0, 96, {t.text(0, 1, "@T").text(0, 1, "\\one").text(10, 5, "uno").end().bytes()});
-  EXPECT_EQ(midi::songLyrics(song, midi::findLyricSource(song)).lyricLines,
-            (std::vector<std::string>{"", "one"}));
-}
-
-// Without a lyric track, a song's name or copyright is no lyric; lyric events and texts that
-// break lines still are.
-TEST(LyricTable, WholeFileTextsAreLyricsOnlyWhenTheyReadAsLyrics) {
-  auto lines = [](TrackWriter& t) {
-    const Bytes song = testmidi::buildSmf(0, 96, {t.end().bytes()});
-    EXPECT_EQ(midi::findLyricSource(song).kind, midi::LyricSourceKind::WholeFile);
-    return midi::songLyrics(song, midi::findLyricSource(song)).lyricLines;
-  };
-  TrackWriter named, marked, lyricEvents;
-  EXPECT_EQ(lines(named.text(0, 1, "My Song").text(0, 1, "(c) someone")),
-            (std::vector<std::string>{""}));
-  EXPECT_EQ(lines(marked.text(0, 1, "My Song").text(10, 1, "/Hel").text(10, 1, "lo")),
-            (std::vector<std::string>{"My Song", "Hello"}));
-  EXPECT_EQ(lines(lyricEvents.text(0, 3, "Piano").text(10, 5, "Hel").text(10, 5, "lo")),
-            (std::vector<std::string>{"Hello"}));
+// Text events win over lyric events when they have text. Without a lyric track, a song's name
+// or copyright is no lyric; lyric events and texts that break lines still are.
+TEST(LyricTable, SourceOfTheLinesWhereThereIsNoLyricTrack) {
+  using Lines = std::vector<std::string>;
+  TrackWriter both, named, marked, lyricEvents;
+  const std::pair<TrackWriter*, Lines> songs[] = {
+      {&both.text(0, 1, "@T").text(0, 1, "\\one").text(10, 5, "uno"), {"", "one"}},
+      {&named.text(0, 1, "My Song").text(0, 1, "(c) someone"), {""}},
+      {&marked.text(0, 1, "My Song").text(10, 1, "/Hel").text(10, 1, "lo"), {"My Song", "Hello"}},
+      {&lyricEvents.text(0, 3, "Piano").text(10, 5, "Hel").text(10, 5, "lo"), {"Hello"}}};
+  for (const auto& [track, lines] : songs) {
+    const Bytes song = testmidi::buildSmf(0, 96, {track->end().bytes()});
+    const midi::LyricSource source = midi::findLyricSource(song);
+    EXPECT_TRUE(track == &both || source.kind == midi::LyricSourceKind::WholeFile);
+    EXPECT_EQ(midi::songLyrics(song, source).lyricLines, lines);
+  }
 }
 
 // The last event waits for its own end: the delta after it, when the track goes on.

@@ -20,27 +20,22 @@ class MidiPlayerTest : public ::testing::Test {
     midi.reset();
     BASS_Free();
   }
-  // Renders `seconds` of what the engine plays, a position tick every 10 ms of it.
-  int render(double seconds) {
-    std::vector<float> block(2 * 441);
-    int ends = 0;
-    for (int i = 0; i < int(seconds * 100); ++i) {
-      BASS_MixGetData(block.data(), DWORD(block.size() * sizeof(float)));
-      ends += midi->Timer_Timer().ended;
-    }
-    return ends;
-  }
-
-  // The left channel of the next `seconds` of the mix, with the position ticks of render().
+  // The left channel of the next `seconds` of what the engine plays, a position tick every
+  // 10 ms of it; `ends` counts the ends the ticks report.
   testaudio::Audio capture(double seconds) {
     testaudio::Audio left{44100, 1, {}};
     std::vector<float> block(2 * 441);
     for (int i = 0; i < int(seconds * 100); ++i) {
       BASS_MixGetData(block.data(), DWORD(block.size() * sizeof(float)));
-      midi->Timer_Timer();
+      ends += midi->Timer_Timer().ended;
       for (size_t k = 0; k < block.size(); k += 2) left.samples.push_back(block[k]);
     }
     return left;
+  }
+  int render(double seconds) {
+    ends = 0;
+    capture(seconds);
+    return ends;
   }
   // The song at `name`, chosen and opened as the window does at Play.
   void open(const std::vector<uint8_t>& song, const std::string& name) {
@@ -50,6 +45,7 @@ class MidiPlayerTest : public ::testing::Test {
   }
 
   testaudio::TempDir dir;
+  int ends = 0;
   std::unique_ptr<player::MidiPlayer> midi = std::make_unique<player::MidiPlayer>();
 };
 
@@ -75,11 +71,8 @@ std::vector<uint8_t> twoTempoSong() {
 }
 
 TEST_F(MidiPlayerTest, SongEndsOnceAndPlaysAgainFromTheStart) {
-  const auto path = dir / "song.mid";
-  testmidi::writeFile(path, twoTempoSong());
   ASSERT_TRUE(midi->Initialize());
-  ASSERT_TRUE(midi->chooseSong(path.string()));
-  midi->OpenMusic(50);
+  open(twoTempoSong(), "song.mid");
   EXPECT_EQ(midi->lengthText, "0 :04");
   EXPECT_DOUBLE_EQ(midi->lengthSeconds(), 4.0);
   EXPECT_DOUBLE_EQ(midi->seconds(768 * 5), 3.0);  // into the slower half

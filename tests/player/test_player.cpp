@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "AudioPlayer.h"
@@ -109,33 +110,26 @@ TEST_F(Player, PlayAttachesBassBoostRemoverOnSetsItsEffectsAndOffRestoresTheSlid
   switchRemover(true);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_NE(p.removerDsp, 0u);
-  EXPECT_EQ(panel.value(Ctl::vcompr), 8);
-  EXPECT_EQ(panel.value(Ctl::Slider3), 8);
+  EXPECT_EQ(std::tuple(panel.value(Ctl::vcompr), panel.value(Ctl::Slider3)), std::tuple(8, 8));
   EXPECT_TRUE(panel.enabled(Ctl::Slider3));
   const FxCompressor c = compr();
-  EXPECT_EQ(c.threshold, 10.0f);
-  EXPECT_EQ(c.gain, 2.0f);
-  EXPECT_EQ(c.release, 1000.0f);
+  EXPECT_EQ(std::tie(c.threshold, c.gain, c.release), std::tuple(10.0f, 2.0f, 1000.0f));
   EXPECT_FLOAT_EQ(boost().left, 0.2f);
   EXPECT_FLOAT_EQ(boost().right, 0.2f);
   const std::array<float, 8> mainGains = {10, 6, 6, 0, 0, 0, 0, 7};
   const std::array<float, 8> peakGains = {10, 10, 1, -9, -9, -9, -9, -9};
   for (int b = 0; b < 8; ++b) {
-    const EqBand m = band(p.mainStream, b);
-    EXPECT_EQ(m.center, player::kMainBands[size_t(b)]);
-    EXPECT_EQ(m.gain, mainGains[size_t(b)]);
-    EXPECT_EQ(m.bandwidth, 2.5f);
-    EXPECT_EQ(m.q, 0.0f);
-    EXPECT_EQ(m.sampleRate, 44100u);
-    const EqBand s = band(p.boostStream, b);
-    EXPECT_EQ(s.center, player::kPeakingBands[size_t(b)]);
-    EXPECT_EQ(s.gain, peakGains[size_t(b)]);
+    const EqBand m = band(p.mainStream, b), s = band(p.boostStream, b);
+    EXPECT_EQ(std::tie(m.center, m.gain, m.bandwidth, m.q, m.sampleRate),
+              std::tuple(player::kMainBands[size_t(b)], mainGains[size_t(b)], 2.5f, 0.0f, 44100u));
+    EXPECT_EQ(std::tie(s.center, s.gain),
+              std::tuple(player::kPeakingBands[size_t(b)], peakGains[size_t(b)]));
   }
 
   switchRemover(false);
-  EXPECT_EQ(panel.value(Ctl::Chkrem), 0);
-  EXPECT_EQ(panel.value(Ctl::vcompr), 10);
-  EXPECT_EQ(panel.value(Ctl::Slider3), 10);
+  EXPECT_EQ(
+      std::tuple(panel.value(Ctl::Chkrem), panel.value(Ctl::vcompr), panel.value(Ctl::Slider3)),
+      std::tuple(0, 10, 10));
   EXPECT_FALSE(panel.enabled(Ctl::Slider3));
   EXPECT_EQ(boost().left, 0.0f);
   EXPECT_FALSE(attached(p.mainStream, kFxCompressor));
@@ -168,25 +162,28 @@ TEST_F(Player, MonoSongIsRefusedWhateverTheClick) {
     messages.shown.clear();
     switchRemover(on);
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].style, 16);
-    EXPECT_EQ(messages.shown[0].title, "OrivelRemover");
-    EXPECT_EQ(messages.shown[0].text, "Only Stereo ");
+    const Message& m = messages.shown[0];
+    EXPECT_EQ(std::tie(m.style, m.title, m.text), std::tuple(16, "OrivelRemover", "Only Stereo "));
     EXPECT_EQ(panel.value(Ctl::Chkrem), on ? 1 : 0);
     EXPECT_FALSE(attached(p.mainStream, kFxCompressor));
     EXPECT_EQ(panel.value(Ctl::vcompr), 10);
   }
 }
 
-TEST_F(Player, RemoverWithNoSongMovesTheSlidersOnly) {
+// Without a song the remover moves the sliders only and the peaking equaliser attaches nothing;
+// both take effect with the next song, the equaliser at the position moved meanwhile.
+TEST_F(Player, BoxesWithoutASongTakeEffectWithTheNext) {
   switchRemover(true);
+  panel.click(Ctl::chkEqualizer, true);
+  panel.setValue(Ctl::Veq1, 5, 0);
   EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(panel.value(Ctl::vcompr), 8);
-  EXPECT_EQ(panel.value(Ctl::Slider3), 8);
+  EXPECT_EQ(std::tuple(panel.value(Ctl::vcompr), panel.value(Ctl::Slider3)), std::tuple(8, 8));
   EXPECT_EQ(p.removerDsp, 0u);
-  // The checked box takes effect with the next song.
   ASSERT_TRUE(p.playSong(stereoSong()));
   EXPECT_NE(p.removerDsp, 0u);
   EXPECT_TRUE(attached(p.mainStream, kFxCompressor));
+  panel.click(Ctl::chkEqualizer, true);
+  EXPECT_EQ(band(p.boostStream, 0).gain, 5.0f);
 }
 
 // Each slider position sets its record: the band gains (from a position moved away first,
@@ -225,26 +222,15 @@ TEST_F(Player, BassBoostBoxReattachesAndDetaches) {
   EXPECT_FALSE(attached(p.boostStream, kFxPeakingEq));
 }
 
-TEST_F(Player, PeakingEqualizerBoxWithoutSongAttachesNothing) {
-  panel.click(Ctl::chkEqualizer, true);
-  panel.setValue(Ctl::Veq1, 5, 0);
-  EXPECT_TRUE(messages.shown.empty());
-  ASSERT_TRUE(p.playSong(stereoSong()));
-  panel.click(Ctl::chkEqualizer, true);
-  EXPECT_EQ(band(p.boostStream, 0).gain, 5.0f);  // the moved position takes effect now
-}
-
 TEST_F(Player, FileThatIsNeitherStreamNorModuleShowsTheLoadError) {
   const auto garbage = dir / "noise.wav";
   testaudio::run("head -c 5000 /dev/urandom > '" + garbage.string() + "'");
   EXPECT_FALSE(p.playSong(garbage.string()));
   ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0].style, 48);
-  EXPECT_EQ(messages.shown[0].title, "Error");
-  EXPECT_EQ(
-      messages.shown[0].text.rfind("Selected file couldn't be loaded!\n\nBASS Error Code: ", 0),
-      0u);
-  EXPECT_NE(messages.shown[0].text.find("\nBASS_FX Error Code: "), std::string::npos);
+  const Message& m = messages.shown[0];
+  EXPECT_EQ(std::tie(m.style, m.title), std::tuple(48, "Error"));
+  EXPECT_EQ(m.text.rfind("Selected file couldn't be loaded!\n\nBASS Error Code: ", 0), 0u);
+  EXPECT_NE(m.text.find("\nBASS_FX Error Code: "), std::string::npos);
   EXPECT_EQ(p.mainStream, 0u);
 }
 
