@@ -89,7 +89,7 @@ TEST_F(Window, DecliningEndsWithoutTouchingTheEngine) {
 }
 
 // An engine of 2.1 passes the version check as 2.0 (the default of every other test) does.
-TEST_F(Window, ReturnAcceptsAndOpensTheMainWindow) {
+TEST_F(Window, ReturnAcceptsAndOpensTheMainWindowWithItsMeterListening) {
   s.engine.main = 2 | (1u << 16);
   Form2 f;
   f.show();
@@ -101,6 +101,20 @@ TEST_F(Window, ReturnAcceptsAndOpensTheMainWindow) {
   EXPECT_FALSE(w->Meff->isEnabled());  // until a song has played
   EXPECT_EQ(BASS_GetVolume(), 100u);   // the engine runs
   EXPECT_TRUE(s.messages.shown.empty());
+  // The meter listens from the start; the calibration slider shows tenths; Vmeter switches the
+  // meter off for good.
+  EXPECT_TRUE(w->vmet->isChecked());
+  EXPECT_EQ(w->lumo1->State(), LumoCtl::scRunning);
+  EXPECT_EQ(w->lumo1->Quality(), LumoCtl::qc44S16);
+  w->hsCalibration->setValue(12);
+  w->hsCalibration->setValue(35);
+  EXPECT_FLOAT_EQ(w->lumo1->Calibration(), 3.5f);
+  EXPECT_FLOAT_EQ(w->calibrationFactor, 3.5f);
+  EXPECT_EQ(w->lblFactor->text(), "(x3.5)");
+  w->vmet->trigger();
+  EXPECT_FALSE(w->vmet->isChecked());
+  EXPECT_FALSE(w->vmet->isEnabled());
+  EXPECT_EQ(w->lumo1->State(), LumoCtl::scIdle);
 }
 
 using Env = std::vector<std::pair<const char*, const char*>>;  // set while the window starts
@@ -169,24 +183,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"ORIVELR_TEST_LOAD_ERROR", "91"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
-
-// The meter listens from the start; the calibration slider shows tenths; Vmeter switches the
-// meter off for good.
-TEST_F(Window, MeterRunsFromTheStartAndVmeterSwitchesItOffForGood) {
-  accept();
-  EXPECT_TRUE(w->vmet->isChecked());
-  EXPECT_EQ(w->lumo1->State(), LumoCtl::scRunning);
-  EXPECT_EQ(w->lumo1->Quality(), LumoCtl::qc44S16);
-  w->hsCalibration->setValue(12);
-  w->hsCalibration->setValue(35);
-  EXPECT_FLOAT_EQ(w->lumo1->Calibration(), 3.5f);
-  EXPECT_FLOAT_EQ(w->calibrationFactor, 3.5f);
-  EXPECT_EQ(w->lblFactor->text(), "(x3.5)");
-  w->vmet->trigger();
-  EXPECT_FALSE(w->vmet->isChecked());
-  EXPECT_FALSE(w->vmet->isEnabled());
-  EXPECT_EQ(w->lumo1->State(), LumoCtl::scIdle);
-}
 
 // A cancelled dialog changes nothing; a chosen song replaces the old take, a name ending in
 // .mpl keeps it and offers no recording.
@@ -265,9 +261,9 @@ TEST(FileDialogs, CombinedFilterFirstAndTheLastSongsFolder) {
   EXPECT_EQ(app::dialogStartFolder(), QFileInfo(music).isDir() ? music : QDir::homePath());
 }
 
-// Play and Stop set the buttons and menus; a second Play frees the first streams; Exit
-// stops the engine.
-TEST_F(Window, PlayStopAndExit) {
+// Play and Stop set the buttons and menus; a second Play frees the first streams; a song that
+// cannot load shows why and leaves the playing state for Stop to end; Exit stops the engine.
+TEST_F(Window, PlayStopASongThatCannotLoadAndExit) {
   accept();
   choose(stereoSong());
   QTest::mouseClick(w->Cmdplw, Qt::LeftButton);
@@ -296,6 +292,20 @@ TEST_F(Window, PlayStopAndExit) {
   EXPECT_NE(w->player->mainStream, first);
   EXPECT_EQ(BASS_ChannelIsActive(first), 0u);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+
+  const auto bad = home / "bad.mp3";
+  testaudio::run("head -c 4000 /dev/urandom > '" + bad.string() + "'");
+  w->cmdstw_Click();
+  choose(QString::fromStdString(bad.string()));
+  w->Cmdplw_Click();
+  ASSERT_EQ(s.messages.shown.size(), 1u);
+  EXPECT_EQ(s.messages.shown[0].title, "Error");
+  EXPECT_TRUE(s.messages.shown[0].text.startsWith("Selected file couldn't be loaded!\n\n"));
+  EXPECT_EQ(w->LabelSongLength->text(), "click here to open a file & play it...");
+  EXPECT_FALSE(w->Cmdplw->isEnabled());
+  EXPECT_TRUE(w->cmdstw->isEnabled());
+  w->cmdstw_Click();
+  EXPECT_TRUE(w->Cmdplw->isEnabled());
   w->MnuExit->trigger();
   EXPECT_EQ(s.exit.codes, std::vector<int>{0});
   EXPECT_FALSE(BASS_GetVolume() <= 100);  // freed: the engine answers no more
@@ -375,22 +385,6 @@ TEST_F(Window, KeyTempoEffectsVoiceRemoverAndLoudnessControls) {
   w->actSameLoudness->trigger();
   EXPECT_FALSE(w->actSameLoudness->isChecked());
   EXPECT_FALSE(QSettings().value("options/sameLoudness", true).toBool());
-}
-
-TEST_F(Window, SongThatCannotLoadLeavesThePlayingState) {
-  accept();
-  const auto bad = home / "bad.mp3";
-  testaudio::run("head -c 4000 /dev/urandom > '" + bad.string() + "'");
-  choose(QString::fromStdString(bad.string()));
-  w->Cmdplw_Click();
-  ASSERT_EQ(s.messages.shown.size(), 1u);
-  EXPECT_EQ(s.messages.shown[0].title, "Error");
-  EXPECT_TRUE(s.messages.shown[0].text.startsWith("Selected file couldn't be loaded!\n\n"));
-  EXPECT_EQ(w->LabelSongLength->text(), "click here to open a file & play it...");
-  EXPECT_FALSE(w->Cmdplw->isEnabled());
-  EXPECT_TRUE(w->cmdstw->isEnabled());
-  w->cmdstw_Click();
-  EXPECT_TRUE(w->Cmdplw->isEnabled());
 }
 
 TEST(Seconds2HMS, MinutesAndSecondsThenHoursWrappingAtAHundred) {
