@@ -207,34 +207,13 @@ TEST_F(SingerWindow, ScreenShowsTheFrameOfTheClockTime) {
   EXPECT_FALSE(w->actSingerScreen->isChecked());
 }
 
-// An MP3 with its LRC file beside it: its words light in the karaoke picture and on the
-// singer's screen as it plays, from the player's heard position.
-TEST_F(SingerWindow, Mp3WithLrcLightsItsWords) {
-  const auto song = mp3("Sine", 6);
-  std::ofstream(home / "Sine.lrc") << "[ti:Sine]\n[00:00.00]LA LA LA LA\n[00:08.00]\n";
-  choose(song);
-  EXPECT_EQ(w->CMDialog1.FileName.toStdString(), song.string());
-  w->actSingerScreen->trigger();
-  w->Cmdplw_Click();
-  ASSERT_EQ(BASS_ChannelIsActive(w->player->mainStream), BASS_ACTIVE_PLAYING);
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return picture3Has(Kind::Lit) && picture3Has(Kind::Unlit); }, 5000));
-  const auto& f = w->singerScreen->view().frame();
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return f.currentLine == 0 && f.lit.size() == 1 && f.lit[0] > 0; }));
-  EXPECT_EQ(f.title, "Sine");
-}
-
 // An MP3+G zip plays its MP3 through the player and shows its CD+G picture in Picture3 (the
 // picture's aspect kept, the border colour beside it) and on the singer's screen; a zip
 // without an MP3 and a CD+G of one name is refused with the reason.
 TEST_F(SingerWindow, Mp3gZipPlaysAndShowsItsPicture) {
   const auto audio = mp3("Song", 3);
-  {
-    const std::vector<uint8_t> cdg = cdgStream();
-    std::ofstream(home / "Song.cdg", std::ios::binary)
-        .write(reinterpret_cast<const char*>(cdg.data()), std::streamsize(cdg.size()));
-  }
+  const std::vector<uint8_t> cdg = cdgStream();
+  testaudio::spit(home / "Song.cdg", std::string(cdg.begin(), cdg.end()));
   const auto zip = home / "Song.zip";
   ASSERT_EQ(testaudio::run("zip -qj " + testaudio::q(zip) + " " + testaudio::q(audio) + " " +
                            testaudio::q(home / "Song.cdg")),
@@ -277,15 +256,27 @@ TEST_F(SingerWindow, Mp3gZipPlaysAndShowsItsPicture) {
   EXPECT_FALSE(w->Cmdplw->isEnabled());
 }
 
-// "orivelR SONG": an MP3 opens as from "Open Wave Mp3 File", a karaoke file as from "Open Midi
-// Song" (its words then on the singer's screen), without a file dialog; other files are
-// refused.
-TEST_F(SingerWindow, SongFromTheCommandLineOpensAsFromItsMenu) {
-  const auto audio = mp3("Tune", 2);
+// "orivelR SONG": an MP3 opens as from "Open Wave Mp3 File", with the LRC file beside it (its
+// words then light in the karaoke picture and on the singer's screen as it plays, from the
+// player's heard position); a karaoke file as from "Open Midi Song" (its words then on the
+// singer's screen); neither asks for a file; other files are refused.
+TEST_F(SingerWindow, SongFromTheCommandLineOpensAsFromItsMenuWithItsWords) {
+  const auto audio = mp3("Sine", 6);
+  std::ofstream(home / "Sine.lrc") << "[ti:Sine]\n[00:00.00]LA LA LA LA\n[00:08.00]\n";
   w->openFromCommandLine(QString::fromStdString(audio.string()));
   EXPECT_EQ(w->CMDialog1.FileName.toStdString(), audio.string());
   EXPECT_TRUE(w->audioSong);
   EXPECT_TRUE(w->Cmdplw->isEnabled());
+  w->actSingerScreen->trigger();
+  w->Cmdplw_Click();
+  ASSERT_EQ(BASS_ChannelIsActive(w->player->mainStream), BASS_ACTIVE_PLAYING);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return picture3Has(Kind::Lit) && picture3Has(Kind::Unlit); }, 5000));
+  const auto& f = w->singerScreen->view().frame();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return f.currentLine == 0 && f.lit.size() == 1 && f.lit[0] > 0; }));
+  EXPECT_EQ(f.title, "Sine");
+  w->cmdstw_Click();
 
   testmidi::TrackWriter t;
   t.tempo(0, 500000).text(0, 0x01, "@TKaraoke tune").text(0, 0x01, "/Hel").text(240, 0x01, "lo");
@@ -296,9 +287,7 @@ TEST_F(SingerWindow, SongFromTheCommandLineOpensAsFromItsMenu) {
   EXPECT_FALSE(w->audioSong);
   EXPECT_EQ(w->LabelSongLength->text().toStdString(), kar.string());
   EXPECT_TRUE(w->Cmd_Play->isEnabled());
-  w->actSingerScreen->trigger();
   w->Cmd_Play_Click();
-  const auto& f = w->singerScreen->view().frame();
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return f.title == "Karaoke tune" && (f.currentLine == 0 || f.nextLine == 0); }));
   w->Cmd_Stop_Click();
@@ -309,18 +298,6 @@ TEST_F(SingerWindow, SongFromTheCommandLineOpensAsFromItsMenu) {
   w->openFromCommandLine(QString::fromStdString((home / "notes.txt").string()));
   ASSERT_EQ(s.messages.shown.size(), 1u);
   EXPECT_TRUE(s.messages.shown[0].text.startsWith("Cannot open "));
-}
-
-}  // namespace
-
-namespace {
-
-// The song dialog shows every kind of audio song at once first, MP3+G packages among them.
-TEST(SingerDialog, SongFilterListsPackagesWithTheSongs) {
-  EXPECT_EQ(app::qtFilter("Wave Files (*.wav)|*.wav|Mp3 Files (*.mp3)|*.mp3"
-                          "|Karaoke MP3+G (*.zip *.cdg)|*.zip;*.cdg"),
-            "Songs (*.wav *.mp3 *.zip *.cdg);;Wave Files (*.wav);;Mp3 Files (*.mp3);;"
-            "Karaoke MP3+G (*.zip *.cdg)");
 }
 
 }  // namespace

@@ -88,12 +88,11 @@ struct Discs : testing::Environment {
     std::string toc = "CD_DA\n";
     int at = 0;
     for (size_t t = 0; t < audio.size(); ++t) {
-      char n[8];
-      std::snprintf(n, sizeof n, "%02zu", t + 1);
-      text += "  TRACK " + std::string(n) + " AUDIO\n    PERFORMER \"Singer " +
-              std::to_string(t + 1) + "\"\n    TITLE \"Song " + std::to_string(t + 1) +
-              "\"\n    INDEX 01 " + msf(at) + "\n";
-      plain += "  TRACK " + std::string(n) + " AUDIO\n    INDEX 01 " + msf(at) + "\n";
+      const std::string n = "0" + std::to_string(t + 1);
+      text += "  TRACK " + n + " AUDIO\n    PERFORMER \"Singer " + std::to_string(t + 1) +
+              "\"\n    TITLE \"Song " + std::to_string(t + 1) + "\"\n    INDEX 01 " + msf(at) +
+              "\n";
+      plain += "  TRACK " + n + " AUDIO\n    INDEX 01 " + msf(at) + "\n";
       toc += "TRACK AUDIO\nFILE \"" + (dir / "disc.bin").string() + "\" " + msf(at) + " " +
              msf(kSectors[t]) + "\n";
       at += kSectors[t];
@@ -130,12 +129,8 @@ DWORD driveOf(const std::string& image) {
   return 0xFFFF;
 }
 
-std::string trackSeconds(size_t t) {
-  char s[32];
-  std::snprintf(s, sizeof s, "%02ld:%02ld", std::lround(kSectors[t] / 75.0) / 60,
-                std::lround(kSectors[t] / 75.0) % 60);
-  return s;
-}
+// The tracks' lengths as the lists show them: 10 s, 3 s, and 4.09 s rounded.
+const std::array<const char*, 3> kLengths = {"00:10", "00:03", "00:04"};
 
 struct ListCase {
   std::string image;
@@ -152,7 +147,7 @@ TEST_P(ImageTrackList, ListsEveryTrackWithItsLength) {
   for (size_t t = 0; t < 3; ++t) {
     const std::string n = std::to_string(t + 1);
     const std::string name = GetParam().cdText ? "Singer " + n + " / Song " + n : "Track " + n;
-    EXPECT_EQ(list.lines[t], "0" + n + "\t" + name + "\t[" + trackSeconds(t) + "]");
+    EXPECT_EQ(list.lines[t], "0" + n + "\t" + name + "\t[" + kLengths[t] + "]");
   }
   EXPECT_EQ(list.artist, GetParam().cdText ? "Disc Artist" : "Unknown Artist");
   EXPECT_EQ(list.album, GetParam().cdText ? "Disc Album" : "Unknown Album");
@@ -184,21 +179,37 @@ TEST(ImageDrive, HasNoDoorAndSaysSo) {
   EXPECT_EQ(BASS_CD_GetTrackLength(d, 0), 1764000u);
 }
 
-// Over an older, longer rip; sox reads the header.
+// Over an older, longer rip, a track of the TOC and the odd-length one of the cue sheet; sox
+// reads the header, and cd-paranoia reads the same track from the same image.
 TEST(WavRip, IsTheTrackBitForBitBehindAHeaderSoxReads) {
-  const fs::path out = Discs::dir / "TRACK.WAV";
-  spit(out, std::string(3000000, 'x'));
-  int lastPercent = -1;
-  const cd::RipResult r = cd::extractAudioTrack(
-      driveOf("plain.toc"), 0, out, {[&](int p) { lastPercent = p; }, [] { return false; }});
-  ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
-  EXPECT_EQ(r.message, "WAV File Encoded.");
-  EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(testaudio::soxi(out, "trcbes"), "wav 44100 2 16 Signed Integer PCM 441000");
-  const std::string wav = slurp(out);
-  ASSERT_EQ(wav.size(), 1764044u);
-  EXPECT_EQ(le32(wav, 4), 1764036u);  // the RIFF size, which sox does not check
-  EXPECT_TRUE(wav.substr(44) == Discs::audio[0]);
+  const bool paranoia = testaudio::run("command -v cd-paranoia") == 0;
+  for (const auto& [image, t] :
+       {std::pair<std::string, size_t>{"plain.toc", 0}, {"plain.cue", 2}}) {
+    SCOPED_TRACE(image);
+    const fs::path out = Discs::dir / "TRACK.WAV";
+    spit(out, std::string(3000000, 'x'));
+    int lastPercent = -1;
+    const cd::RipResult r = cd::extractAudioTrack(
+        driveOf(image), int(t), out, {[&](int p) { lastPercent = p; }, [] { return false; }});
+    ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
+    EXPECT_EQ(r.message, "WAV File Encoded.");
+    EXPECT_EQ(lastPercent, 100);
+    const size_t bytes = size_t(kSectors[t]) * kSectorBytes;
+    EXPECT_EQ(testaudio::soxi(out, "trcbes"),
+              "wav 44100 2 16 Signed Integer PCM " + std::to_string(kSectors[t] * 588));
+    const std::string wav = slurp(out);
+    ASSERT_EQ(wav.size(), bytes + 44);
+    EXPECT_EQ(le32(wav, 4), bytes + 36);  // the RIFF size, which sox does not check
+    EXPECT_TRUE(wav.substr(44) == Discs::audio[t]);
+    if (!paranoia || image != "plain.cue") continue;
+    const fs::path theirs = Discs::dir / "theirs.wav";
+    ASSERT_EQ(testaudio::run("cd-paranoia -q -d " + q(Discs::dir / image) + " -w " +
+                             std::to_string(t + 1) + " " + q(theirs) + " 2>&1"),
+              0);
+    const std::string b = slurp(theirs);
+    EXPECT_TRUE(wav.substr(44) == b.substr(b.size() - bytes));
+  }
+  if (!paranoia) GTEST_SKIP() << "cd-paranoia is missing";
 }
 
 // A rip that fails part-way (the disk refuses the file past 500 kB: a size limit on the command
@@ -235,39 +246,6 @@ TEST(WavRip, ThatFailsOrIsCancelledKeepsTheOlderFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
-TEST(WavRipAgainstParanoia, GivesWhatCdParanoiaReadsFromTheSameImage) {
-  if (testaudio::run("command -v cd-paranoia") != 0) GTEST_SKIP() << "cd-paranoia is missing";
-  const fs::path ours = Discs::dir / "ours.wav", theirs = Discs::dir / "theirs.wav";
-  ASSERT_EQ(cd::extractAudioTrack(driveOf("plain.cue"), 2, ours, {}).status, cd::RipResult::Done);
-  ASSERT_EQ(testaudio::run("cd-paranoia -q -d " + q(Discs::dir / "plain.cue") + " -w 3 " +
-                           q(theirs) + " 2>&1"),
-            0);
-  const std::string a = slurp(ours), b = slurp(theirs);
-  ASSERT_EQ(a.size(), size_t(kSectors[2]) * kSectorBytes + 44);
-  EXPECT_TRUE(a.substr(44) == b.substr(b.size() - (a.size() - 44)));
-  EXPECT_TRUE(a.substr(44) == Discs::audio[2]);
-}
-
-// ffprobe's view of a file: "bit_rate", "duration" and its tags by ffprobe's names.
-std::map<std::string, std::string> probe(const fs::path& file) {
-  return testaudio::probe(file, "format=bit_rate,duration:format_tags");
-}
-
-class WmaBitRate : public testing::TestWithParam<uint32_t> {};
-
-TEST_P(WmaBitRate, FileRunsAtTheRateChosen) {
-  const fs::path out = Discs::dir / ("rate" + std::to_string(GetParam()) + ".wma");
-  const cd::RipResult r =
-      cd::extractAudioTrackToWma(driveOf("plain.cue"), 0, GetParam(), out, false, {}, {});
-  ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
-  EXPECT_TRUE(r.message.starts_with("WMA File Encoded. Encoding took ")) << r.message;
-  auto p = probe(out);
-  EXPECT_NEAR(std::stod(p["bit_rate"]), GetParam(), GetParam() * 0.1);
-  EXPECT_NEAR(std::stod(p["duration"]), 10.0, 0.1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, WmaBitRate, testing::Values(32000u, 128000u, 320000u));
-
 TEST(WmaRates, AreOfferedHighestFirstAndAllOpen) {
   const cd::EncoderRates rates = cd::loadWmaEncoderRates();
   ASSERT_TRUE(rates.error.empty()) << rates.error;
@@ -281,58 +259,62 @@ TEST(WmaRates, AreOfferedHighestFirstAndAllOpen) {
   }
 }
 
-struct TagCase {
+struct WmaCase {
   std::string name;
+  std::string image;
+  int track;
+  uint32_t bitrate;
+  bool tags;
   std::array<std::string, 8> values;
   std::map<std::string, std::string> expected;  // by ffprobe's names
 };
 
-class WmaTags : public testing::TestWithParam<TagCase> {};
+class WmaRip : public testing::TestWithParam<WmaCase> {};
 
-TEST_P(WmaTags, WritesTheNonEmptyBoxesIntoTrackFile) {
-  const fs::path folder = Discs::dir / ("tags-" + GetParam().name);
+// The file runs at the rate chosen for the track's length, into TRACK<n>.WMA, and carries
+// the non-empty boxes as its tags.
+TEST_P(WmaRip, RunsAtTheRateChosenWithTheNonEmptyBoxesAsTags) {
+  const WmaCase& c = GetParam();
+  const fs::path folder = Discs::dir / ("wma-" + c.name);
   fs::create_directories(folder);
-  const std::string out = cd::trackWmaPath(folder, 2);
+  const std::string out = cd::trackWmaPath(folder, c.track);
   const cd::RipResult r =
-      cd::extractAudioTrackToWma(driveOf("text.cue"), 2, 128000, out, true, GetParam().values, {});
+      cd::extractAudioTrackToWma(driveOf(c.image), c.track, c.bitrate, out, c.tags, c.values, {});
   ASSERT_EQ(r.status, cd::RipResult::Done) << r.message;
-  EXPECT_TRUE(fs::exists(folder / "TRACK3.WMA"));
-  auto p = probe(out);
-  EXPECT_NEAR(std::stod(p["duration"]), kSectors[2] / 75.0, 0.1);
-  p.erase("bit_rate");
-  p.erase("duration");
-  p.erase("encoder");
-  auto expected = GetParam().expected;
+  EXPECT_TRUE(r.message.starts_with("WMA File Encoded. Encoding took ")) << r.message;
+  EXPECT_TRUE(fs::exists(folder / ("TRACK" + std::to_string(c.track + 1) + ".WMA")));
+  auto p = testaudio::probe(out, "format=bit_rate,duration:format_tags");
+  EXPECT_NEAR(std::stod(p["bit_rate"]), c.bitrate, c.bitrate * 0.1);
+  EXPECT_NEAR(std::stod(p["duration"]), kSectors[size_t(c.track)] / 75.0, 0.1);
+  for (const char* notATag : {"bit_rate", "duration", "encoder"}) p.erase(notATag);
+  auto expected = c.expected;
   // ffprobe leaves the rating out: TagLib reads it back.
   if (expected.erase("rating")) {
     TagLib::ASF::File f(out.c_str());
     ASSERT_TRUE(f.isValid() && f.tag());
-    EXPECT_EQ(f.tag()->rating().to8Bit(true), GetParam().values[4]);
+    EXPECT_EQ(f.tag()->rating().to8Bit(true), c.values[4]);
   }
   EXPECT_EQ(p, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tags, WmaTags,
-    testing::Values(TagCase{"all",
-                            {"Song", "Singer", "Album", "About it", "5", "(c) Us", "Pop", "1999"},
-                            {{"title", "Song"},
-                             {"artist", "Singer"},
-                             {"album", "Album"},
-                             {"comment", "About it"},
-                             {"rating", "5"},
-                             {"copyright", "(c) Us"},
-                             {"genre", "Pop"},
-                             {"WM/Year", "1999"}}},
-                    TagCase{"year", {"", "", "", "", "", "", "", "2001"}, {{"WM/Year", "2001"}}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rips, WmaRip, testing::Values(
+    WmaCase{"Rate32000", "plain.cue", 0, 32000, false, {}, {}},
+    WmaCase{"Rate320000", "plain.cue", 0, 320000, false, {}, {}},
+    WmaCase{"AllTags", "text.cue", 2, 128000, true,
+            {"Song", "Singer", "Album", "About it", "5", "(c) Us", "Pop", "1999"},
+            {{"title", "Song"}, {"artist", "Singer"}, {"album", "Album"}, {"comment", "About it"},
+             {"rating", "5"}, {"copyright", "(c) Us"}, {"genre", "Pop"}, {"WM/Year", "1999"}}},
+    WmaCase{"YearOnly", "text.cue", 0, 128000, true, {"", "", "", "", "", "", "", "2001"},
+            {{"WM/Year", "2001"}}}),
     [](const auto& info) { return info.param.name; });
+// clang-format on
 
 struct FailureCase {
   std::string name;
   std::string image;
   int track;
-  bool wma;
-  uint32_t bitrate;
+  uint32_t wmaBitrate;  // 0: a WAV rip
   bool badFolder;
   cd::RipResult::Box box;
   std::string message;  // the start of the box's text
@@ -343,39 +325,33 @@ class RipFailure : public testing::TestWithParam<FailureCase> {};
 TEST_P(RipFailure, ShowsTheWindowsMessage) {
   const auto& c = GetParam();
   const fs::path folder = c.badFolder ? Discs::dir / "no" / "such" : Discs::dir;
-  const std::string out = c.wma ? cd::trackWmaPath(folder, c.track) : cd::trackWavPath(folder);
-  const cd::RipCallbacks cb;
+  const DWORD drive = driveOf(c.image);
   const cd::RipResult r =
-      c.wma ? cd::extractAudioTrackToWma(driveOf(c.image), c.track, c.bitrate, out, false, {}, cb)
-            : cd::extractAudioTrack(driveOf(c.image), c.track, out, cb);
+      c.wmaBitrate ? cd::extractAudioTrackToWma(drive, c.track, c.wmaBitrate,
+                                                cd::trackWmaPath(folder, c.track), false, {}, {})
+                   : cd::extractAudioTrack(drive, c.track, cd::trackWavPath(folder), {});
   EXPECT_EQ(r.status, cd::RipResult::Failed);
   EXPECT_EQ(r.box, c.box);
   EXPECT_TRUE(r.message.starts_with(c.message)) << r.message;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, RipFailure,
-    testing::Values(
-        FailureCase{"WavNoSuchTrack", "plain.cue", 7, false, 0, false, cd::RipResult::Plain,
-                    "Unable to Create CD Stream!"},
-        FailureCase{"WavNoTrackSelected", "plain.cue", -1, false, 0, false, cd::RipResult::Plain,
-                    "Unable to Create CD Stream!"},
-        FailureCase{"WmaNoSuchTrack", "plain.cue", 7, true, 128000, false, cd::RipResult::Critical,
-                    "Unable to Create CD Stream!\n\nError Code : 13"},
-        FailureCase{"WmaOutputFolderMissing", "plain.cue", 0, true, 128000, true,
-                    cd::RipResult::Critical,
-                    "An error occured while opening output file.\n\nError Code : 33"},
-        FailureCase{"WmaRateNotOffered", "plain.cue", 0, true, 12345, false,
-                    cd::RipResult::Critical,
-                    "An error occured while opening output file.\n\nError Code : 44"},
-        FailureCase{"WavGarbageImage", "garbage.cue", 0, false, 0, false, cd::RipResult::Plain,
-                    "Unable to Create CD Stream!"},
-        FailureCase{"WavDamagedImage", "cut.cue", 0, false, 0, false, cd::RipResult::Plain,
-                    "Unable to Create CD Stream!"},
-        FailureCase{"WavOutputFolderMissing", "plain.cue", 0, false, 0, true,
-                    cd::RipResult::RoutineError,
-                    "Error in routine : ExtractAudioTrackin module : frmDemo\nError #2\n"}),
+const std::string kNoStream = "Unable to Create CD Stream!";
+const std::string kNoOutput = "An error occured while opening output file.\n\nError Code : ";
+using enum cd::RipResult::Box;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Failures, RipFailure, testing::Values(
+    FailureCase{"WavNoSuchTrack", "plain.cue", 7, 0, false, Plain, kNoStream},
+    FailureCase{"WavNoTrackSelected", "plain.cue", -1, 0, false, Plain, kNoStream},
+    FailureCase{"WmaNoSuchTrack", "plain.cue", 7, 128000, false, Critical,
+                kNoStream + "\n\nError Code : 13"},
+    FailureCase{"WmaOutputFolderMissing", "plain.cue", 0, 128000, true, Critical, kNoOutput + "33"},
+    FailureCase{"WmaRateNotOffered", "plain.cue", 0, 12345, false, Critical, kNoOutput + "44"},
+    FailureCase{"WavGarbageImage", "garbage.cue", 0, 0, false, Plain, kNoStream},
+    FailureCase{"WavDamagedImage", "cut.cue", 0, 0, false, Plain, kNoStream},
+    FailureCase{"WavOutputFolderMissing", "plain.cue", 0, 0, true, RoutineError,
+                "Error in routine : ExtractAudioTrackin module : frmDemo\nError #2\n"}),
     [](const auto& info) { return info.param.name; });
+// clang-format on
 
 // A read error reaches the stream's read-error syncs once, on a thread of the library, also
 // when the read ahead failed before the stream had its handle. (An image does not fail to
