@@ -14,9 +14,9 @@
 #include "MidiPlayer.h"
 #include "NeedleMeter.h"
 #include "Patches.h"
+#include "Score.h"
 #include "Services.h"
 #include "Session.h"
-#include "Score.h"
 #include "WavePlayer.h"
 
 class LumoCtl;
@@ -319,11 +319,13 @@ class frmMain : public QMainWindow {
   std::shared_ptr<const singing::Melody> midiMelody;  // of the MIDI song open, null for none
   std::unique_ptr<recorder::LivePitch> livePitch;
   std::shared_ptr<singing::LiveSinging> liveSinging;
-  singing::SongMoves takeMoves;  // the song's key and tempo when the take started
+  singing::SongMoves takeMoves;  // the song's key and tempo as the take started, and their moves
+  bool followingTakeMoves = false;
   QTimer singingTimer;
   QLabel* lblLane = nullptr;
   void singingStart();
   void singingTick();
+  void singingMoved();  // the MIDI song's key or tempo moved: the take's score follows
   void singingStop();
   // Opens `song` as its menu item would (audio, MP3+G or MIDI), the dialog answered with it.
   void openFromCommandLine(const QString& song);

@@ -159,12 +159,14 @@ void frmMain::Cmd_Stop_Click() {
 void frmMain::vscroll1_Change() {
   const int key = vscroll1->value();
   if (midiPlayer->transpose(key)) lblInfo[0]->setText(QString::number(key));
+  singingMoved();
 }
 
 void frmMain::vslidertempo_Change() {
   const int v = vslidertempo->value();
   midiPlayer->setTempo(v);
   lblInfo[2]->setText(QString::number(int(std::floor((v * 24.0 / 127 - 12) / 2))));
+  singingMoved();
 }
 
 // The level applies at once, as a user moving it expects, besides at every song's opening.

@@ -7,11 +7,10 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMenu>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <filesystem>
-
-#include <QPainter>
 
 #include "KarLyrics.h"
 #include "LivePitch.h"
@@ -190,13 +189,15 @@ void frmMain::scoreTake(const QString& take) {
 
 void frmMain::singingStart() {
   singingStop();
-  takeMoves = {midiPlayer->keyHeard(), midiPlayer->tempoHeard()};
+  takeMoves = {midiPlayer->keyHeard(), midiPlayer->tempoHeard(), {}};
+  followingTakeMoves = true;
   const audiolib::CaptureFormat f = recorder::recordingFormat();
   // The live tracker reads 16-bit takes; an 8-bit take is still scored from its file.
   if (!midiMelody || f.bits != 16) return;
   livePitch = std::make_unique<recorder::LivePitch>(f.rate);
   liveSinging = std::make_shared<singing::LiveSinging>(
-      *midiMelody, midi::songLyrics(midiPlayer->songBytes, midi::findLyricSource(midiPlayer->songBytes)),
+      *midiMelody,
+      midi::songLyrics(midiPlayer->songBytes, midi::findLyricSource(midiPlayer->songBytes)),
       takeMoves, f.rate);
   recorder::wavePlayerHooks().livePitch = livePitch.get();
   singerScreen->setSinging(liveSinging);
@@ -213,14 +214,13 @@ void frmMain::singingStart() {
 void frmMain::singingTick() {
   if (!livePitch || !liveSinging) return;
   std::array<singing::PitchPoint, 128> points;
-  while (const size_t n = livePitch->read(points))
-    liveSinging->add(std::span(points.data(), n));
+  while (const size_t n = livePitch->read(points)) liveSinging->add(std::span(points.data(), n));
   for (const singing::LineScore& line : liveSinging->linesOver())
     if (line.score) singerScreen->showLineScore(*line.score);
   // The small lane at the song's position as heard, like the singer's screen.
-  const double songMs = liveSinging->heardMs() * takeMoves.tempo;
+  const double songMs = std::max(0.0, takeMoves.songMs(liveSinging->heardMs()));
   const karaoke::LaneFrame lane =
-      karaoke::laneAt(*midiMelody, takeMoves.transpose, liveSinging->sung(), std::max(0.0, songMs));
+      karaoke::laneAt(*midiMelody, takeMoves.transposeAt(songMs), liveSinging->sung(), songMs);
   QPixmap pixmap(lblLane->size());
   QPainter p(&pixmap);
   app::paintPitchLane(p, pixmap.rect(), lane);
@@ -228,7 +228,23 @@ void frmMain::singingTick() {
   lblLane->setPixmap(pixmap);
 }
 
+void frmMain::singingMoved() {
+  if (!followingTakeMoves || !midiPlayer->songPlaying) return;
+  // The sequencer plays the new key and tempo from the song time it renders now.
+  const singing::SongMoves::Change change{
+      midiPlayer->seconds(midiPlayer->songState.GetSeek()) * 1000, midiPlayer->keyHeard(),
+      midiPlayer->tempoHeard()};
+  const int lastKey =
+      takeMoves.changes.empty() ? takeMoves.transpose : takeMoves.changes.back().transpose;
+  const double lastTempo =
+      takeMoves.changes.empty() ? takeMoves.tempo : takeMoves.changes.back().tempo;
+  if (change.transpose == lastKey && change.tempo == lastTempo) return;
+  takeMoves.changes.push_back(change);
+  if (liveSinging) liveSinging->move(change);
+}
+
 void frmMain::singingStop() {
+  followingTakeMoves = false;
   singingTimer.stop();
   recorder::wavePlayerHooks().livePitch = nullptr;
   if (livePitch) {

@@ -5,26 +5,38 @@
 namespace singing {
 
 LiveSinging::LiveSinging(Melody melody, midi::LyricTable lyrics, SongMoves moves, int rate)
-    : melody_(std::move(melody)), lyrics_(std::move(lyrics)), moves_(moves), rate_(rate) {
-  const std::vector<LineStart> starts = lineStarts(lyrics_, moves_.tempo);
+    : melody_(std::move(melody)),
+      lyrics_(std::move(lyrics)),
+      moves_(std::move(moves)),
+      rate_(rate) {
+  placeLines();
+  points_.reserve(size_t(kStepsPerSecond) * 600);
+  sung_.reserve(points_.capacity());
+}
+
+void LiveSinging::placeLines() {
+  const std::vector<LineStart> starts = lineStarts(lyrics_, moves_);
   lineEndMs_.assign(starts.size(), -1);
-  lineGiven_.assign(starts.size(), false);
   for (const MelodyNote& n : moved(melody_, moves_).notes) {
     if (starts.empty()) break;
     double& end = lineEndMs_[lineOfNote(starts, n.startMs)];
     end = std::max(end, n.endMs);
   }
   // A line without notes has nothing to score.
+  lineGiven_.resize(starts.size(), false);
   for (size_t i = 0; i < starts.size(); ++i)
     if (lineEndMs_[i] < 0) lineGiven_[i] = true;
-  points_.reserve(size_t(kStepsPerSecond) * 600);
-  sung_.reserve(points_.capacity());
+}
+
+void LiveSinging::move(const SongMoves::Change& change) {
+  moves_.changes.push_back(change);
+  placeLines();
 }
 
 void LiveSinging::add(std::span<const PitchPoint> points) {
   for (const PitchPoint& p : points) {
     points_.push_back(p);
-    sung_.push_back({double(p.sample) * 1000.0 / rate_ * moves_.tempo, p.hz});
+    sung_.push_back({moves_.songMs(double(p.sample) * 1000.0 / rate_), p.hz});
   }
 }
 

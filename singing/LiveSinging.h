@@ -28,6 +28,8 @@ class LiveSinging {
 
   // The next estimates, in order of their samples.
   void add(std::span<const PitchPoint> points);
+  // The song's key or tempo moved while the take runs: the melody still to come moves with it.
+  void move(const SongMoves::Change& change);
   // The lines whose last note is over by the latest estimate and were not given yet, scored.
   std::vector<LineScore> linesOver();
   // The take so far, scored over the whole melody (what is still to come counts as unsung).
@@ -40,6 +42,8 @@ class LiveSinging {
   double heardMs() const;
 
  private:
+  void placeLines();
+
   Melody melody_;
   midi::LyricTable lyrics_;
   SongMoves moves_;

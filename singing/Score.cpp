@@ -45,22 +45,76 @@ std::optional<double> laneKey(double sungHz, double key) {
   return key + foldedError(sungHz, key);
 }
 
+namespace {
+
+// One stretch of the song played at one key and tempo: from song time `songMs`, heard at
+// `heardMs`.
+struct Stretch {
+  double songMs, heardMs;
+  int transpose;
+  double tempo;
+};
+
+// The stretches of `moves`, the first from the song's start; a tempo that is not a positive
+// number counts as the song's own.
+std::vector<Stretch> stretches(const SongMoves& moves) {
+  auto rate = [](double t) { return t > 0 && std::isfinite(t) ? t : 1.0; };
+  std::vector<Stretch> s{{0, 0, moves.transpose, rate(moves.tempo)}};
+  for (const SongMoves::Change& c : moves.changes) {
+    const Stretch& last = s.back();
+    const double at = std::max(c.songMs, last.songMs);
+    s.push_back({at, last.heardMs + (at - last.songMs) / last.tempo, c.transpose, rate(c.tempo)});
+  }
+  return s;
+}
+
+// The stretch that plays song time `songMs` (the first one also before the song's start).
+const Stretch& stretchAt(const std::vector<Stretch>& s, double songMs) {
+  size_t i = 0;
+  while (i + 1 < s.size() && s[i + 1].songMs <= songMs) ++i;
+  return s[i];
+}
+
+}  // namespace
+
+double SongMoves::heardMs(double songMs) const {
+  const auto s = stretches(*this);
+  const Stretch& at = stretchAt(s, songMs);
+  return at.heardMs + (songMs - at.songMs) / at.tempo;
+}
+
+double SongMoves::songMs(double heardMs) const {
+  const auto s = stretches(*this);
+  size_t i = 0;
+  while (i + 1 < s.size() && s[i + 1].heardMs <= heardMs) ++i;
+  return s[i].songMs + (heardMs - s[i].heardMs) * s[i].tempo;
+}
+
+int SongMoves::transposeAt(double songMs) const {
+  return stretchAt(stretches(*this), songMs).transpose;
+}
+
 Melody moved(const Melody& melody, const SongMoves& moves) {
+  const auto s = stretches(moves);
+  auto heard = [&](double songMs) {
+    const Stretch& at = stretchAt(s, songMs);
+    return at.heardMs + (songMs - at.songMs) / at.tempo;
+  };
   Melody m = melody;
   for (MelodyNote& n : m.notes) {
-    n.startMs /= moves.tempo;
-    n.endMs /= moves.tempo;
-    n.key += moves.transpose;
+    n.key += stretchAt(s, n.startMs).transpose;
+    n.startMs = heard(n.startMs);
+    n.endMs = heard(n.endMs);
   }
   return m;
 }
 
-std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, double tempo) {
+std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, const SongMoves& moves) {
   std::map<int, double> first;
   for (size_t i = 1; i < lyrics.lyricEvents.size(); ++i) {
     const midi::LyricEvent& e = lyrics.lyricEvents[i];
     if (!showsText(e.text)) continue;
-    const double start = (e.time - e.duration) / tempo;
+    const double start = moves.heardMs(e.time - e.duration);
     auto [it, fresh] = first.try_emplace(e.line, start);
     if (!fresh) it->second = std::min(it->second, start);
   }
@@ -80,7 +134,7 @@ size_t lineOfNote(const std::vector<LineStart>& starts, double ms) {
 TakeScore scoreTake(const Melody& melody, const midi::LyricTable& lyrics,
                     std::span<const PitchPoint> pitch, int rate, const SongMoves& moves) {
   TakeScore result;
-  const std::vector<LineStart> order = lineStarts(lyrics, moves.tempo);
+  const std::vector<LineStart> order = lineStarts(lyrics, moves);
   std::vector<double> credit(order.size(), 0.0);
   std::vector<int> steps(order.size(), 0);
 

@@ -19,10 +19,22 @@ constexpr double kFullCreditSemitones = 0.5;  // within this, full credit
 constexpr double kNoCreditSemitones = 1.5;    // from this on, none
 
 // How the song was played under the take: its key moved by `transpose` semitones, its tempo
-// multiplied by `tempo` (1.25 = 125 %).
+// multiplied by `tempo` (1.25 = 125 %) from its start, and moved again while the take ran.
 struct SongMoves {
   int transpose = 0;
   double tempo = 1.0;
+  // From song time `songMs` on (the song's own time), the song plays at these.
+  struct Change {
+    double songMs = 0;
+    int transpose = 0;
+    double tempo = 1.0;
+  };
+  std::vector<Change> changes;  // in the order made; a change earlier than the last counts at it
+
+  // The take's time (ms as heard) of song time `songMs`, and back; the key moved at `songMs`.
+  double heardMs(double songMs) const;
+  double songMs(double heardMs) const;
+  int transposeAt(double songMs) const;
 };
 
 // The sung pitch's distance from `key` in semitones, folded into [-6, 6) (octaves ignored).
@@ -34,7 +46,7 @@ double stepCredit(double sungHz, double key);
 // singing lane draws it against the current note. nullopt without a pitch.
 std::optional<double> laneKey(double sungHz, double key);
 
-// The melody as heard at those moves: times divided by the tempo, keys moved.
+// The melody as heard at those moves: times as heard, keys moved as at each note's start.
 Melody moved(const Melody& melody, const SongMoves& moves);
 
 struct LineScore {
@@ -50,14 +62,14 @@ struct TakeScore {
   int total = 0;  // 0..kMaxScore over all note steps
 };
 
-// A line that shows words: its start (ms as heard at the moves' tempo) and its index into the
-// table's lyricLines.
+// A line that shows words: its start (ms as heard at the moves) and its index into the table's
+// lyricLines.
 struct LineStart {
   double ms = 0;
   int line = 0;
 };
 // The lines that show words, in time order; each starts with its first syllable showing text.
-std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, double tempo);
+std::vector<LineStart> lineStarts(const midi::LyricTable& lyrics, const SongMoves& moves);
 // The index into `starts` of the line a note starting at `ms` belongs to: the line whose words
 // start last at or before it (notes before the first words belong to the first line).
 size_t lineOfNote(const std::vector<LineStart>& starts, double ms);

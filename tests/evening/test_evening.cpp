@@ -7,9 +7,9 @@
 // and ffmpeg for its length, level and content.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
@@ -29,8 +29,8 @@
 #include "MainWindowTest.h"
 #include "MicFeed.h"
 #include "MonitorRecorder.h"
-#include "SmfWriter.h"
 #include "SingerScreen.h"
+#include "SmfWriter.h"
 #include "SoundServer.h"
 #include "TestAudio.h"
 #include "frmDemo.h"
@@ -268,6 +268,12 @@ TEST_F(Evening, KaraokeSongTransposedAndFasterWithItsLyricsRecordedAndSaved) {
   recordToTheSongsEnd();
   ASSERT_GT(changedAt, 0);
   EXPECT_EQ(w->lblInfo[0]->text(), "2");
+  // The take's score follows the moves from where the song was when they were made.
+  ASSERT_FALSE(w->takeMoves.changes.empty());
+  EXPECT_EQ(w->takeMoves.changes.back().transpose, 2);
+  EXPECT_NEAR(w->takeMoves.changes.back().tempo, w->midiPlayer->tempoHeard(), 1e-6);
+  EXPECT_GT(w->takeMoves.changes.back().tempo, 1.5);
+  EXPECT_NEAR(w->takeMoves.changes.front().songMs / 1000, changedAt, 0.3);
   EXPECT_GE(lyricsSeen, 11) << "the lyrics did not run to the last syllable";
   EXPECT_TRUE(shown("ORIVEL", "Fatto!"));
 

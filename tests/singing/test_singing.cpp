@@ -234,7 +234,7 @@ TEST(Score, LinesAndTotalFollowTheMelodyAsPlayed) {
   const auto melody = singing::songMelody(bytes);
   ASSERT_TRUE(melody);
   const auto lyrics = midi::songLyrics(bytes, midi::findLyricSource(bytes));
-  for (const singing::SongMoves moves : {singing::SongMoves{}, {3, 1.25}, {-2, 0.8}}) {
+  for (const singing::SongMoves& moves : {singing::SongMoves{}, {3, 1.25, {}}, {-2, 0.8, {}}}) {
     const auto played = singing::moved(*melody, moves);
     // The first line sung right, the second a semitone sharp (half credit).
     auto keyOf = [&](double ms) {
@@ -277,6 +277,49 @@ TEST(Score, LinesAndTotalFollowTheMelodyAsPlayed) {
     EXPECT_NEAR(live.sung().back().songMs, points.back().sample * 1000.0 / 44100 * moves.tempo,
                 1e-6);
   }
+}
+
+// The key and the tempo moved while the take runs: song time maps to the take's time stretch by
+// stretch, the notes after the move are heard higher and sooner, and a take that follows them
+// scores in full, live (the move told mid-take) as from the file.
+TEST(Score, MovesDuringTheTakeMoveTheRestOfTheMelody) {
+  const singing::SongMoves moves{0, 1.0, {{5000, 2, 2.0}}};
+  EXPECT_DOUBLE_EQ(moves.heardMs(4000), 4000);
+  EXPECT_DOUBLE_EQ(moves.heardMs(7000), 6000);
+  EXPECT_DOUBLE_EQ(moves.songMs(6000), 7000);
+  EXPECT_EQ(moves.transposeAt(4999), 0);
+  EXPECT_EQ(moves.transposeAt(5000), 2);
+
+  const auto bytes = singingtest::song(WordsOn::NoteTrack);
+  const auto melody = singing::songMelody(bytes);
+  ASSERT_TRUE(melody);
+  const auto lyrics = midi::songLyrics(bytes, midi::findLyricSource(bytes));
+  const auto played = singing::moved(*melody, moves);
+  // The tune's eleventh note, at 6 s of the song, is heard at 5.5 s, 200 ms long, a tone up.
+  EXPECT_DOUBLE_EQ(played.notes[10].startMs, 5500);
+  EXPECT_DOUBLE_EQ(played.notes[10].endMs, 5700);
+  EXPECT_EQ(played.notes[10].key, melody->notes[10].key + 2);
+
+  auto keyOf = [&](double ms) {
+    for (const auto& n : played.notes)
+      if (n.startMs <= ms && ms < n.endMs) return double(n.key);
+    return 0.0;
+  };
+  const auto points = sungPoints(44100, 12000, keyOf);
+  EXPECT_EQ(singing::scoreTake(*melody, lyrics, points, 44100, moves).total, 10000);
+  EXPECT_LT(singing::scoreTake(*melody, lyrics, points, 44100, {}).total, 6000);
+
+  singing::LiveSinging live(*melody, lyrics, {}, 44100);
+  std::vector<singing::LineScore> given;
+  for (size_t at = 0; at < points.size(); ++at) {
+    if (at == 450) live.move(moves.changes[0]);  // told at 4.5 s, before the move is heard
+    live.add(std::span(points).subspan(at, 1));
+    for (const auto& line : live.linesOver()) given.push_back(line);
+  }
+  ASSERT_EQ(given.size(), 2u);
+  EXPECT_EQ(given[0].score, 10000);
+  EXPECT_EQ(given[1].score, 10000);
+  EXPECT_NEAR(live.sung().back().songMs, moves.songMs(points.back().sample * 1000.0 / 44100), 1e-6);
 }
 
 }  // namespace
