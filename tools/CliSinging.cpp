@@ -1,7 +1,5 @@
 #include "CliSinging.h"
 
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -19,33 +17,6 @@
 namespace cli {
 
 namespace {
-
-struct Take {
-  int rate = 0;
-  std::vector<float> mono;
-};
-
-// A take of any format libsndfile reads, its channels mixed to one.
-std::optional<Take> readTake(const std::string& command, const std::string& path) {
-  SF_INFO info{};
-  std::unique_ptr<SNDFILE, decltype(&sf_close)> file(sf_open(path.c_str(), SFM_READ, &info),
-                                                     &sf_close);
-  if (!file || info.channels <= 0 || info.samplerate <= 0) {
-    std::cerr << "orivelR-cli " << command << ": cannot read " << path << ": "
-              << sf_strerror(file.get()) << "\n";
-    return std::nullopt;
-  }
-  Take take{info.samplerate, {}};
-  std::vector<float> block(size_t(4096) * size_t(info.channels));
-  for (sf_count_t n; (n = sf_readf_float(file.get(), block.data(), 4096)) > 0;) {
-    for (sf_count_t f = 0; f < n; ++f) {
-      float sum = 0;
-      for (int c = 0; c < info.channels; ++c) sum += block[size_t(f * info.channels + c)];
-      take.mono.push_back(sum / float(info.channels));
-    }
-  }
-  return take;
-}
 
 std::optional<std::vector<uint8_t>> readBytes(const std::string& command, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -73,9 +44,13 @@ int pitchCommand(const std::vector<std::string>& args) {
     std::cerr << kSingingUsage;
     return 1;
   }
-  const auto take = readTake("pitch", args[0]);
-  if (!take) return 3;
-  for (const singing::PitchPoint& p : singing::trackPitch(take->mono, take->rate)) {
+  std::string why;
+  const auto take = recorder::readMonoTake(args[0], &why);
+  if (!take) {
+    std::cerr << "orivelR-cli pitch: " << why << "\n";
+    return 3;
+  }
+  for (const singing::PitchPoint& p : singing::trackPitch(take->samples, take->rate)) {
     char line[64];
     std::snprintf(line, sizeof line, "%lld\t%.2f\n",
                   static_cast<long long>(std::llround(double(p.sample) * 1000.0 / take->rate)),
